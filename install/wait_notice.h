@@ -1,0 +1,8 @@
+// The please-wait box shown during extraction in interactive mode.
+#pragma once
+
+// Shows "Copying Files. Please wait." from a thread of its own.
+int StartWaitNotice();
+
+// Closes that box if it is on the screen; 1 when one was found.
+int CloseWaitNotice();

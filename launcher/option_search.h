@@ -1,0 +1,9 @@
+// Option search over the command-line copy.
+#pragma once
+
+// 1 when the option letter (searched as "-X", "-x", "/X", "/x", in that order,
+// as plain substrings anywhere in commandLine) is present, else 0. With a
+// value buffer (a zero-filled area of PathBufferSize bytes), it receives the
+// option's value: the text after the letter up to the first space outside
+// double quotes.
+int FindOption(const char* commandLine, char letter, char* value);

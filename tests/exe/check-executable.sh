@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Checks a built setup.exe for what it must be: a GUI program for the right
+# machine, no resources (so no manifest), importing only KERNEL32, USER32 and
+# msvcrt, OS and subsystem version 4.0, stripped. Prints its size.
+#   check-executable.sh EXE win32|win64
+set -u
+exe=$1
+arch=$2
+case "$arch" in
+    win32) objdump=i686-w64-mingw32-objdump; format=pei-i386; machine=014c ;;
+    win64) objdump=x86_64-w64-mingw32-objdump; format=pei-x86-64; machine=8664 ;;
+    *) echo "unknown build $arch"; exit 2 ;;
+esac
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+[ -f "$exe" ] || { echo "FAIL: $exe does not exist"; exit 1; }
+
+headers=$("$objdump" -p "$exe") || { echo "FAIL: $objdump cannot read $exe"; exit 1; }
+sections=$("$objdump" -h "$exe")
+field() { awk -v k="$1" '$1 == k { print $2; exit }' <<<"$headers"; }
+
+grep -q "file format $format" <<<"$headers" || fail "not $format"
+# The machine field of the COFF header, read from the file itself.
+pe_offset=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
+actual=$(od -An -tx2 -j$((pe_offset + 4)) -N2 "$exe" | tr -d ' ')
+[ "$actual" = "$machine" ] || fail "machine is $actual, not $machine"
+[ "$(field Subsystem)" = "00000002" ] || fail "subsystem is $(field Subsystem), not 2 (Windows GUI)"
+for f in MajorOSystemVersion MajorSubsystemVersion; do
+    [ "$(field "$f")" = "4" ] || fail "$f is $(field "$f"), not 4"
+done
+for f in MinorOSystemVersion MinorSubsystemVersion; do
+    [ "$(field "$f")" = "0" ] || fail "$f is $(field "$f"), not 0"
+done
+# The resource directory entry of the data directory: address and size zero.
+resource=$(grep 'Resource Directory' <<<"$headers" | head -1)
+[[ "$(awk "{ print \$3 \$4 }" <<<"$resource")" =~ ^0+$ ]] || fail "resource directory not empty: $resource"
+grep -q '\.rsrc' <<<"$sections" && fail "has a .rsrc section"
+imports=$(awk '/DLL Name:/ { print $3 }' <<<"$headers" | sort | tr '\n' ' ')
+[ "$imports" = "KERNEL32.dll USER32.dll msvcrt.dll " ] || fail "imports are [$imports], not [KERNEL32.dll USER32.dll msvcrt.dll]"
+[ "$("$objdump" -t "$exe" 2>/dev/null | grep -c '^\[')" = "0" ] || fail "not stripped (has a symbol table)"
+
+size=$(stat -c %s "$exe")
+echo "$arch setup.exe: $size bytes; imports: $imports"
+[ "$failures" = 0 ] && echo "executable check passed" || exit 1

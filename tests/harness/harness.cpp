@@ -1,0 +1,433 @@
+// Runs a program under observation, records and answers its message boxes; scratch-file helpers for tests.
+#include "harness.h"
+
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+const DWORD kPollMs = 20;
+// A box is read once it is visible and its text is set; an empty text is
+// accepted after this long.
+const DWORD kReadWaitMs = 1000;
+// A pressed box that is still there after this long is pressed again.
+const DWORD kRepressMs = 1000;
+const char kScratchRoot[] = "C:\\setup-tests";
+// Window property that marks a box as recorded. A window handle can be reused
+// by the next box as soon as one closes; the property dies with its window,
+// so a handle without our mark is a new box even when the value repeats.
+const char kSeenProperty[] = "SetupTestHarnessBox";
+
+namespace {
+
+struct TrackedBox {
+    HWND hwnd;
+    size_t index;  // into RunResult::boxes
+    HANDLE mark;   // value of kSeenProperty we set on it
+    bool pressed;
+    DWORD pressedAt;
+};
+
+struct BoxSearch {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+}  // namespace
+
+static BOOL CALLBACK CollectBox(HWND hwnd, LPARAM param) {
+    BoxSearch* search = reinterpret_cast<BoxSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != search->pid) {
+        return TRUE;
+    }
+    char className[16];
+    if (GetClassNameA(hwnd, className, sizeof className) > 0 && strcmp(className, "#32770") == 0) {
+        search->found.push_back(hwnd);
+    }
+    return TRUE;
+}
+
+static std::vector<HWND> ProcessBoxes(DWORD pid) {
+    BoxSearch search{pid, {}};
+    EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// For a window of another process GetWindowTextA reads the stored text
+// without sending a message, so a busy or hung program cannot block us.
+static std::string WindowText(HWND hwnd) {
+    std::vector<char> buffer(65536);
+    int length = GetWindowTextA(hwnd, buffer.data(), static_cast<int>(buffer.size()));
+    return std::string(buffer.data(), length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+static BOOL CALLBACK CollectButton(HWND hwnd, LPARAM param) {
+    char className[16];
+    if (GetClassNameA(hwnd, className, sizeof className) > 0 && _stricmp(className, "Button") == 0 &&
+        (GetWindowLongA(hwnd, GWL_STYLE) & WS_VISIBLE) != 0) {
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
+    }
+    return TRUE;
+}
+
+static std::vector<HWND> Buttons(HWND box) {
+    std::vector<HWND> buttons;
+    EnumChildWindows(box, CollectButton, reinterpret_cast<LPARAM>(&buttons));
+    return buttons;
+}
+
+// The message text is the Static control with id 0xFFFF, as on Windows; Wine
+// builds its message box the same way. It is filled in before the box is shown.
+static void ReadBox(HWND hwnd, BoxRecord& box) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        bool visible = IsWindowVisible(hwnd) != FALSE;
+        HWND textControl = GetDlgItem(hwnd, 0xFFFF);
+        box.text = textControl != NULL ? WindowText(textControl) : std::string();
+        if ((visible && !box.text.empty()) || !IsWindow(hwnd) || GetTickCount() - start >= kReadWaitMs) {
+            break;
+        }
+        Sleep(10);
+    }
+    box.title = WindowText(hwnd);
+    box.hasOwner = GetWindow(hwnd, GW_OWNER) != NULL;
+    box.buttons.clear();
+    for (HWND button : Buttons(hwnd)) {
+        box.buttons.push_back(WindowText(button));
+    }
+}
+
+// Posts the command the OK button sends: it needs no reply, so a busy program
+// cannot block the harness. A box without OK gets its first button instead.
+static void PressOk(HWND hwnd) {
+    HWND button = GetDlgItem(hwnd, IDOK);
+    if (button == NULL) {
+        std::vector<HWND> buttons = Buttons(hwnd);
+        button = buttons.empty() ? NULL : buttons.front();
+    }
+    WPARAM id = button != NULL ? static_cast<WPARAM>(GetDlgCtrlID(button)) : IDOK;
+    PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+static bool IsListed(const std::vector<std::string>& titles, const std::string& title) {
+    for (const std::string& listed : titles) {
+        if (listed == title) {
+            return true;
+        }
+    }
+    return false;
+}
+
+static bool StillOurs(const TrackedBox& tracked, const std::vector<HWND>& present) {
+    for (HWND hwnd : present) {
+        if (hwnd == tracked.hwnd) {
+            return GetPropA(hwnd, kSeenProperty) == tracked.mark;
+        }
+    }
+    return false;
+}
+
+// One look at the process's boxes: retire the ones that went away, record
+// and answer new ones, and press again a box that ignored the first press.
+// Once the process has ended nothing is pressed, and what went away went
+// with the process.
+static void Sweep(DWORD pid, bool ended, const RunOptions& options, RunResult& result,
+                  std::vector<TrackedBox>& tracked, unsigned& nextMark) {
+    std::vector<HWND> present = ProcessBoxes(pid);
+    for (size_t i = 0; i < tracked.size();) {
+        if (StillOurs(tracked[i], present)) {
+            ++i;
+            continue;
+        }
+        if (!tracked[i].pressed) {
+            BoxRecord& box = result.boxes[tracked[i].index];
+            (ended ? box.openAtExit : box.closedByProgram) = true;
+        }
+        tracked.erase(tracked.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    // EnumWindows lists the topmost first; walk backwards so that boxes that
+    // appeared in the same interval are recorded oldest first.
+    for (auto it = present.rbegin(); it != present.rend(); ++it) {
+        HWND hwnd = *it;
+        bool known = false;
+        for (TrackedBox& box : tracked) {
+            if (box.hwnd == hwnd) {
+                known = true;
+                if (!ended && box.pressed && GetTickCount() - box.pressedAt >= kRepressMs) {
+                    PressOk(hwnd);
+                    box.pressedAt = GetTickCount();
+                }
+            }
+        }
+        if (known) {
+            continue;
+        }
+        TrackedBox box{hwnd, result.boxes.size(),
+                       reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(++nextMark)), false, 0};
+        // Without the mark, fall back to telling boxes apart by handle alone.
+        if (!SetPropA(hwnd, kSeenProperty, box.mark)) {
+            box.mark = NULL;
+        }
+        result.boxes.emplace_back();
+        ReadBox(hwnd, result.boxes.back());
+        if (!ended && !IsListed(options.leaveOpen, result.boxes.back().title)) {
+            PressOk(hwnd);
+            box.pressed = true;
+            box.pressedAt = GetTickCount();
+        }
+        tracked.push_back(box);
+    }
+}
+
+static std::string EnvironmentName(const std::string& entry) {
+    // Entries such as "=C:=C:\dir" start with '='; the name ends at the next one.
+    size_t equals = entry.find('=', 1);
+    return entry.substr(0, equals);
+}
+
+static std::vector<char> BuildEnvironment(const std::vector<std::pair<std::string, std::string>>& overrides) {
+    std::vector<std::string> entries;
+    char* block = GetEnvironmentStringsA();
+    if (block != NULL) {
+        for (const char* entry = block; *entry != '\0'; entry += strlen(entry) + 1) {
+            entries.emplace_back(entry);
+        }
+        FreeEnvironmentStringsA(block);
+    }
+    for (const auto& change : overrides) {
+        for (size_t i = 0; i < entries.size();) {
+            if (_stricmp(EnvironmentName(entries[i]).c_str(), change.first.c_str()) == 0) {
+                entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
+            } else {
+                ++i;
+            }
+        }
+        if (!change.second.empty()) {
+            entries.push_back(change.first + "=" + change.second);
+        }
+    }
+    std::vector<char> result;
+    for (const std::string& entry : entries) {
+        result.insert(result.end(), entry.begin(), entry.end());
+        result.push_back('\0');
+    }
+    if (entries.empty()) {
+        result.push_back('\0');
+    }
+    result.push_back('\0');
+    return result;
+}
+
+static bool RemoveTree(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // A reparse point is removed itself, never walked into.
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return DeleteFileA(path.c_str()) != FALSE;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) {
+                    RemoveTree(path + "\\" + found.cFileName);
+                }
+            } while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+    }
+    return RemoveDirectoryA(path.c_str()) != FALSE;
+}
+
+static bool WriteBytes(const std::string& path, const std::string& bytes, const char* mode) {
+    FILE* file = fopen(path.c_str(), mode);
+    if (file == NULL) {
+        return false;
+    }
+    bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return fclose(file) == 0 && written;
+}
+
+// Sets (or with an empty data deletes) a string value below HKCU.
+static bool SetUserValue(const std::string& keyName, const char* valueName, const std::string& data) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, keyName.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    LONG status;
+    if (data.empty()) {
+        status = RegDeleteValueA(key, valueName);
+        if (status == ERROR_FILE_NOT_FOUND) {
+            status = ERROR_SUCCESS;
+        }
+    } else {
+        status = RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                                static_cast<DWORD>(data.size() + 1));
+    }
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+RunResult RunAndRecord(const RunOptions& options) {
+    // Message boxes of this program close without Wine's wait for a window manager.
+    size_t slash = options.exe.find_last_of("\\/");
+    (void)SkipWindowManagerWait(slash == std::string::npos ? options.exe : options.exe.substr(slash + 1));
+    RunResult result;
+    std::string commandLine = "\"" + options.exe + "\"";
+    if (!options.args.empty()) {
+        commandLine += " " + options.args;
+    }
+    std::vector<char> command(commandLine.begin(), commandLine.end());
+    command.push_back('\0');
+    std::vector<char> environment = BuildEnvironment(options.env);
+
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    ZeroMemory(&process, sizeof process);
+    if (!CreateProcessA(NULL, command.data(), NULL, NULL, FALSE, 0, environment.data(),
+                        options.currentDir.empty() ? NULL : options.currentDir.c_str(), &startup, &process)) {
+        result.startError = GetLastError();
+        return result;
+    }
+    CloseHandle(process.hThread);
+
+    std::vector<TrackedBox> tracked;
+    unsigned nextMark = 0;
+    DWORD start = GetTickCount();
+    bool ended = false;
+    while (!ended) {
+        ended = WaitForSingleObject(process.hProcess, kPollMs) == WAIT_OBJECT_0;
+        if (!ended && GetTickCount() - start >= options.timeoutMs) {
+            Sweep(process.dwProcessId, false, options, result, tracked, nextMark);
+            TerminateProcess(process.hProcess, kTimeoutExitCode);
+            WaitForSingleObject(process.hProcess, INFINITE);
+            result.timedOut = true;
+            ended = true;
+        }
+        Sweep(process.dwProcessId, ended, options, result, tracked, nextMark);
+    }
+    for (const TrackedBox& box : tracked) {
+        if (!box.pressed) {
+            result.boxes[box.index].openAtExit = true;
+        }
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    result.exitCode = exitCode;
+    CloseHandle(process.hProcess);
+    return result;
+}
+
+int FindBox(const RunResult& result, const std::string& title, const std::string& text) {
+    for (size_t i = 0; i < result.boxes.size(); ++i) {
+        if (result.boxes[i].title == title && result.boxes[i].text == text) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+bool SetReportedWindowsVersion(const std::string& exeName, const std::string& version) {
+    return SetUserValue("Software\\Wine\\AppDefaults\\" + exeName, "Version", version);
+}
+
+bool SkipWindowManagerWait(const std::string& exeName) {
+    return SetUserValue("Software\\Wine\\AppDefaults\\" + exeName + "\\X11 Driver", "Managed", "N");
+}
+
+std::string TestProgramDirectory() {
+    std::vector<char> path(MAX_PATH);
+    for (;;) {
+        DWORD length = GetModuleFileNameA(NULL, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return std::string();
+        }
+        // A full buffer means the name may have been cut.
+        if (length < path.size()) {
+            std::string full(path.data(), length);
+            size_t slash = full.find_last_of("\\/");
+            return slash == std::string::npos ? std::string() : full.substr(0, slash);
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::string MakeScratchDirectory(const std::string& name) {
+    // Only a plain directory name: the tree below it is deleted.
+    if (name.empty() || name == "." || name == ".." || name.find_first_of("\\/:") != std::string::npos) {
+        return std::string();
+    }
+    std::string path = std::string(kScratchRoot) + "\\" + name;
+    CreateDirectoryA(kScratchRoot, NULL);
+    if (!RemoveTree(path) || !CreateDirectoryA(path.c_str(), NULL)) {
+        return std::string();
+    }
+    return path;
+}
+
+std::string MakePackageDirectory(const std::string& name, const std::vector<std::string>& tailTags) {
+    std::string source = TestProgramDirectory();
+    std::string package = MakeScratchDirectory(name);
+    if (source.empty() || package.empty()) {
+        return std::string();
+    }
+    std::string tail;
+    for (const std::string& tag : tailTags) {
+        tail += tag + "\r\n";
+    }
+    if (!CopyFileTo(source + "\\setup.exe", package + "\\setup.exe") ||
+        !AppendToFile(package + "\\setup.exe", tail)) {
+        return std::string();
+    }
+    if (PathExists(source + "\\unzip.exe") && !CopyFileTo(source + "\\unzip.exe", package + "\\unzip.exe")) {
+        return std::string();
+    }
+    return package;
+}
+
+bool CopyFileTo(const std::string& from, const std::string& to) {
+    if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) {
+        return false;
+    }
+    // A copy keeps the read-only bit; tests append to their copies.
+    DWORD attributes = GetFileAttributesA(to.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           SetFileAttributesA(to.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+}
+
+bool WriteTextFile(const std::string& path, const std::string& text) {
+    return WriteBytes(path, text, "wb");
+}
+
+bool AppendToFile(const std::string& path, const std::string& text) {
+    return WriteBytes(path, text, "ab");
+}
+
+std::string ReadTextFile(const std::string& path) {
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == NULL) {
+        return std::string();
+    }
+    std::string content;
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
+        content.append(chunk, got);
+    }
+    fclose(file);
+    return content;
+}
+
+bool PathExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}

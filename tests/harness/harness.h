@@ -1,0 +1,88 @@
+// End-to-end test support: start a program, record and answer its message boxes, prepare scratch files.
+#ifndef SETUP_TESTS_HARNESS_H
+#define SETUP_TESTS_HARNESS_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// One message box as the harness saw it, in the order the boxes appeared.
+// Exactly one of three endings applies: the harness pressed OK (both flags
+// false), the program closed the box itself (closedByProgram), or the box
+// was still on screen when the process ended or was killed (openAtExit).
+struct BoxRecord {
+    std::string title;
+    std::string text;                  // line breaks as "\n"; a text still empty is taken after 1 s
+    std::vector<std::string> buttons;  // visible button captions, as Wine shows them ("OK")
+    bool hasOwner = false;
+    // Disappeared while the process still ran, and the harness had not pressed it
+    // (only possible for a title in RunOptions::leaveOpen).
+    bool closedByProgram = false;
+    // Not pressed and not seen gone before the process ended. Boxes are polled
+    // every 20 ms, so a box the program closes less than that before it exits
+    // also lands here.
+    bool openAtExit = false;
+};
+
+struct RunOptions {
+    std::string exe;         // Windows path of the program to start
+    std::string args;        // appended after the quoted exe path, separated by a space
+    std::string currentDir;  // empty: the test's own current directory
+    // Environment overrides on top of the test's own environment; names match
+    // case-insensitively; an empty value removes the variable.
+    std::vector<std::pair<std::string, std::string>> env;
+    std::vector<std::string> leaveOpen;  // box titles recorded but not pressed
+    unsigned timeoutMs = 120000;         // past this the process is killed and timedOut set
+};
+
+struct RunResult {
+    unsigned long startError = 0;  // GetLastError() of CreateProcessA; 0 when the program started
+    unsigned long exitCode = 0;    // kTimeoutExitCode after a kill
+    bool timedOut = false;
+    std::vector<BoxRecord> boxes;
+};
+
+// Exit code the harness gives a program it kills at the time limit.
+const unsigned long kTimeoutExitCode = 0xDEAD;
+
+// Starts the program, records each message box (top-level "#32770" window of
+// that process only, not of its children), presses OK on every box whose
+// title is not in leaveOpen, and returns when the process has ended.
+RunResult RunAndRecord(const RunOptions& options);
+
+// Index of the first box with exactly this title and text, or -1.
+int FindBox(const RunResult& result, const std::string& title, const std::string& text);
+
+// Sets HKCU\Software\Wine\AppDefaults\<exeName> "Version" (e.g. "win2k",
+// "winxp", "win2003", "vista", "win7", "win10", "nt40", "win98"), which is the
+// Windows version Wine reports to processes of that file name; an empty
+// version deletes the value. Returns false when the registry write fails.
+bool SetReportedWindowsVersion(const std::string& exeName, const std::string& version);
+
+// Sets HKCU\Software\Wine\AppDefaults\<exeName>\X11 Driver "Managed" = "N"
+// for good. Without a window manager on the display (a bare Xvfb), Wine waits
+// up to 2 s for one each time a managed window such as a message box is
+// hidden; unmanaged windows close at once. Nothing else a Windows program sees
+// changes. Returns false when the registry write fails.
+bool SkipWindowManagerWait(const std::string& exeName);
+
+// Directory of the running test executable, without a trailing backslash.
+std::string TestProgramDirectory();
+
+// C:\setup-tests\<name>, emptied (read-only files included) and created anew.
+// name must be one plain path component. Returns "" on failure.
+std::string MakeScratchDirectory(const std::string& name);
+
+// Scratch directory <name> holding a copy of setup.exe from
+// TestProgramDirectory() with each tag appended to it as "tag\r\n", and a copy
+// of unzip.exe when one is there too. Returns "" on failure.
+std::string MakePackageDirectory(const std::string& name, const std::vector<std::string>& tailTags);
+
+// File helpers; all binary, all return false (or "") on failure.
+bool CopyFileTo(const std::string& from, const std::string& to);  // overwrites
+bool WriteTextFile(const std::string& path, const std::string& text);
+bool AppendToFile(const std::string& path, const std::string& text);
+std::string ReadTextFile(const std::string& path);
+bool PathExists(const std::string& path);  // file or directory
+
+#endif
