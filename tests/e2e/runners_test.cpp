@@ -1,0 +1,222 @@
+// The child-process runners under Wine, with a child that records how it was started.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+#include "harness.h"
+#include "install/runner_limits.h"
+#include "install/runners.h"
+
+namespace {
+
+using Runner = int (*)(const char*, const char*);
+
+std::string CurrentDirectory() {
+    char buffer[1024];
+    DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
+    return length < sizeof buffer ? std::string(buffer, length) : std::string();
+}
+
+std::map<std::string, std::string> ReadRecord(const std::string& path) {
+    std::map<std::string, std::string> record;
+    std::string text = ReadTextFile(path);
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = text.substr(start, end - start);
+        size_t equals = line.find('=');
+        record[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return record;
+}
+
+bool WaitForFile(const std::string& path, DWORD ms) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(50)) {
+        if (PathExists(path)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A scratch directory with "home" to call the runners from and "run" for the child.
+struct RunnerScratch {
+    std::string dir, home, run, child;
+    explicit RunnerScratch(const std::string& name) : dir(MakeScratchDirectory(name)) {
+        home = dir + "\\home";
+        run = dir + "\\run";
+        child = TestProgramDirectory() + "\\record_child.exe";
+        CreateDirectoryA(home.c_str(), nullptr);
+        CreateDirectoryA(run.c_str(), nullptr);
+    }
+};
+
+// Puts the test's own current directory and the time limits back, whatever happened.
+struct Restore {
+    std::string directory = CurrentDirectory();
+    ~Restore() {
+        SetCurrentDirectoryA(directory.c_str());
+        ExtractorTimeLimit = 360000;
+        ProgramTimeLimit = 2080000;
+    }
+};
+
+}  // namespace
+
+TEST(Runners, ChildSeesEachRunnersStartUpRecordDirectoryAndCommandLine) {
+    Restore restore;
+    RunnerScratch s("runners-start");
+    struct Case {
+        Runner runner;
+        const char* title;
+        DWORD flags;
+        WORD show;
+        int result;
+    } cases[] = {
+        {RunExtractor, "Unzip Files", STARTF_USESHOWWINDOW, SW_MINIMIZE, 1},
+        {RunProgram, "External Program", 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        std::string record = s.dir + "\\record.txt";
+        DeleteFileA(record.c_str());
+        std::string command = s.child + " --out " + record + " -x \"two words\"";
+        ASSERT_TRUE(SetCurrentDirectoryA(s.home.c_str()));
+        EXPECT_EQ(c.runner(s.run.c_str(), command.c_str()), c.result);
+        EXPECT_EQ(CurrentDirectory(), s.home);
+        std::map<std::string, std::string> seen = ReadRecord(record);
+        EXPECT_EQ(seen["command"], command);
+        EXPECT_EQ(seen["directory"], s.run);
+        EXPECT_EQ(seen["title"], c.title);
+        EXPECT_EQ(seen["flags"], std::to_string(c.flags));
+        EXPECT_EQ(seen["show"], std::to_string(c.show));
+    }
+}
+
+TEST(Runners, CurrentDirectoryIsRestoredWhateverHappens) {
+    Restore restore;
+    RunnerScratch s("runners-restore");
+    // A current directory longer than 254 characters.
+    std::string longHome = s.dir + "\\" + std::string(256 - s.dir.size(), 'h');
+    ASSERT_TRUE(CreateDirectoryA(longHome.c_str(), nullptr));
+    std::string record = s.dir + "\\record.txt";
+    std::string ran = s.child + " --out " + record;
+    struct Case {
+        const char* what;
+        std::string home, command;
+        int programResult;
+        bool starts;
+    } cases[] = {
+        {"normal run", s.home, ran, 0, true},
+        {"missing program", s.home, s.run + "\\missing.exe -s", ERROR_FILE_NOT_FOUND, false},
+        {"child changes its directory", s.home, ran + " --chdir " + s.home, 0, true},
+        {"long current directory", longHome, ran, 0, true},
+        {"command line too long", s.home, ran + " " + std::string(260, 'x'), ERROR_FILENAME_EXCED_RANGE,
+         false},
+    };
+    for (const Case& c : cases) {
+        for (Runner runner : {RunExtractor, RunProgram}) {
+            SCOPED_TRACE(std::string(c.what) + (runner == RunProgram ? " / RunProgram" : " / RunExtractor"));
+            DeleteFileA(record.c_str());
+            ASSERT_TRUE(SetCurrentDirectoryA(c.home.c_str()));
+            ASSERT_EQ(CurrentDirectory(), c.home);
+            EXPECT_EQ(runner(s.run.c_str(), c.command.c_str()), runner == RunProgram ? c.programResult : 1);
+            EXPECT_EQ(CurrentDirectory(), c.home);
+            EXPECT_EQ(PathExists(record), c.starts);
+            if (c.starts) {
+                EXPECT_EQ(ReadRecord(record)["directory"], s.run);
+            }
+        }
+    }
+}
+
+TEST(Runners, WaitEndsWithThePrimaryThreadOrTheTimeLimit) {
+    Restore restore;
+    RunnerScratch s("runners-wait");
+    ExtractorTimeLimit = 300;
+    ProgramTimeLimit = 300;
+    struct Case {
+        const char* what;
+        Runner runner;
+        const char* childMode;
+        int result;
+    } cases[] = {
+        {"primary thread ends, another runs on", RunExtractor, "--thread", 1},
+        {"primary thread ends, another runs on", RunProgram, "--thread", WAIT_OBJECT_0},
+        {"time limit runs out", RunExtractor, "--sleep", 1},
+        {"time limit runs out", RunProgram, "--sleep", WAIT_TIMEOUT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + (c.runner == RunProgram ? " / RunProgram" : " / RunExtractor"));
+        std::string done = s.dir + "\\done.txt";
+        DeleteFileA(done.c_str());
+        std::string command =
+            s.child + " --out " + s.dir + "\\record.txt " + c.childMode + " 3000 --done " + done;
+        if (std::string(c.childMode) == "--thread") {
+            // Only the thread limit matters here; the child must not be cut off by it.
+            ExtractorTimeLimit = ProgramTimeLimit = 60000;
+        }
+        ASSERT_TRUE(SetCurrentDirectoryA(s.home.c_str()));
+        DWORD start = GetTickCount();
+        EXPECT_EQ(c.runner(s.run.c_str(), command.c_str()), c.result);
+        EXPECT_LT(GetTickCount() - start, 2500UL);
+        // The runner returned while the child lived on.
+        EXPECT_FALSE(PathExists(done));
+        EXPECT_EQ(CurrentDirectory(), s.home);
+        EXPECT_TRUE(WaitForFile(done, 30000));
+        ExtractorTimeLimit = ProgramTimeLimit = 300;
+        Sleep(200);  // let the child finish exiting before its files are reused
+    }
+}
+
+TEST(Runners, DebugModeShowsTheDiagnosticBoxesInOrder) {
+    RunnerScratch s("runners-debug");
+    ASSERT_TRUE(SkipWindowManagerWait("run_probe.exe"));
+    std::string command = s.child + " --out " + s.dir + "\\record.txt";
+    std::string missing = s.run + "\\missing.exe";
+    using Boxes = std::vector<std::pair<std::string, std::string>>;  // title, text
+    struct Case {
+        const char* runner;
+        std::string command;
+        unsigned long exitCode;
+        Boxes boxes;
+    } cases[] = {
+        {"extractor",
+         command,
+         1,
+         {{"Velmora Quillet: Directory into Run", s.home},
+          {"Velmora Quillet: Directory to Run From", s.run}}},
+        {"extractor",
+         missing,
+         1,
+         {{"Velmora Quillet: Directory into Run", s.home},
+          {"Velmora Quillet: Directory to Run From", s.run},
+          {"Velmora Quillet", "Program Exec Failed."}}},
+        {"program",
+         command,
+         0,
+         {{"Directory into Run", s.home}, {"Directory to Run From", s.run}, {"Running app", command}}},
+        {"program",
+         missing,
+         2,
+         {{"Directory into Run", s.home},
+          {"Directory to Run From", s.run},
+          {"Running app", missing},
+          {"Velmora Quillet", "Program Exec failed with rc = 2."}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.runner) + " " + c.command);
+        RunOptions options;
+        options.exe = TestProgramDirectory() + "\\run_probe.exe";
+        options.args = std::string(c.runner) + " " + s.run + " \"" + c.command + "\"";
+        options.currentDir = s.home;
+        RunResult result = RunAndRecord(options);
+        ASSERT_EQ(result.startError, 0UL);
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        Boxes seen;
+        for (const BoxRecord& box : result.boxes) {
+            seen.emplace_back(box.title, box.text);
+        }
+        EXPECT_EQ(seen, c.boxes);
+    }
+}

@@ -1,0 +1,80 @@
+// How each runner starts its child, and what the tree removal does with each entry.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "install/runner_limits.h"
+#include "install/runner_setup.h"
+#include "install/tree_entry.h"
+
+TEST(RunnerSetupFor, MatchesEachRunnersStartUpSettings) {
+    RunnerSetup extractor = RunnerSetupFor(ExtractorRunner);
+    EXPECT_STREQ(extractor.WindowTitle, "Unzip Files");
+    EXPECT_EQ(extractor.StartFlags, static_cast<unsigned long>(STARTF_USESHOWWINDOW));
+    EXPECT_EQ(extractor.ShowWindow, SW_MINIMIZE);
+    EXPECT_EQ(extractor.CreationFlags, 0x830UL);
+    EXPECT_EQ(
+        extractor.CreationFlags,
+        static_cast<unsigned long>(CREATE_NEW_CONSOLE | CREATE_SEPARATE_WOW_VDM | NORMAL_PRIORITY_CLASS));
+    EXPECT_EQ(extractor.SecurityRecords, 0);
+    EXPECT_EQ(extractor.TimeLimit, 360000UL);
+
+    RunnerSetup program = RunnerSetupFor(ProgramRunner);
+    EXPECT_STREQ(program.WindowTitle, "External Program");
+    EXPECT_EQ(program.StartFlags, 0UL);
+    EXPECT_EQ(program.ShowWindow, 0);
+    EXPECT_EQ(program.CreationFlags, static_cast<unsigned long>(CREATE_DEFAULT_ERROR_MODE));
+    EXPECT_EQ(program.SecurityRecords, 1);
+    EXPECT_EQ(program.TimeLimit, 2080000UL);
+
+    // The limits follow the variables tests lower.
+    ProgramTimeLimit = 5;
+    ExtractorTimeLimit = 7;
+    EXPECT_EQ(RunnerSetupFor(ProgramRunner).TimeLimit, 5UL);
+    EXPECT_EQ(RunnerSetupFor(ExtractorRunner).TimeLimit, 7UL);
+    ProgramTimeLimit = 2080000;
+    ExtractorTimeLimit = 360000;
+}
+
+TEST(DecideTreeEntry, EntersOnlyPlainDirectoriesAndNeverUsesACutPath) {
+    const std::string dir = "C:\\t";
+    struct Case {
+        std::string name;
+        unsigned long attributes;
+        TreeEntryAction action;
+    } cases[] = {
+        {".", FILE_ATTRIBUTE_DIRECTORY, LeaveTreeEntry},
+        {"..", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN, LeaveTreeEntry},
+        {".", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY, LeaveTreeEntry},
+        {"sub", FILE_ATTRIBUTE_DIRECTORY, EnterTreeEntry},
+        {"...", FILE_ATTRIBUTE_DIRECTORY, EnterTreeEntry},
+        {"sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE, TryDeleteTreeEntry},
+        {"sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN, TryDeleteTreeEntry},
+        {"sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM, TryDeleteTreeEntry},
+        {"link", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, TryDeleteTreeEntry},
+        {"a.txt", FILE_ATTRIBUTE_ARCHIVE, DeleteTreeFile},
+        {"a.txt", FILE_ATTRIBUTE_READONLY, DeleteTreeFile},
+        {"a.txt", FILE_ATTRIBUTE_NORMAL, DeleteTreeFile},
+        {".hidden", FILE_ATTRIBUTE_HIDDEN, DeleteTreeFile},
+        // "C:\t\" plus the name: 259 characters fit a 260-byte buffer, 260 do not.
+        {std::string(254, 'f'), FILE_ATTRIBUTE_ARCHIVE, DeleteTreeFile},
+        {std::string(255, 'f'), FILE_ATTRIBUTE_ARCHIVE, LeaveTreeEntry},
+        {std::string(255, 'd'), FILE_ATTRIBUTE_DIRECTORY, LeaveTreeEntry},
+    };
+    for (const Case& c : cases) {
+        char path[260];
+        SCOPED_TRACE(c.name + " " + std::to_string(c.attributes));
+        EXPECT_EQ(DecideTreeEntry(dir.c_str(), c.name.c_str(), c.attributes, path, sizeof path), c.action);
+        if (c.action != LeaveTreeEntry) {
+            EXPECT_EQ(std::string(path), dir + "\\" + c.name);
+        }
+    }
+}
+
+TEST(MayEmptyTreeRoot, RefusesLinksAndMissingRoots) {
+    EXPECT_EQ(MayEmptyTreeRoot(FILE_ATTRIBUTE_DIRECTORY), 1);
+    EXPECT_EQ(MayEmptyTreeRoot(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN), 1);
+    EXPECT_EQ(MayEmptyTreeRoot(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), 0);
+    EXPECT_EQ(MayEmptyTreeRoot(INVALID_FILE_ATTRIBUTES), 0);
+}
