@@ -172,6 +172,14 @@ static void Sweep(DWORD pid, bool ended, const RunOptions& options, RunResult& r
         }
         result.boxes.emplace_back();
         ReadBox(hwnd, result.boxes.back());
+        // A box pressed a moment ago can be destroyed between the window list
+        // above and the look at its mark, so its handle seems new. Gone before
+        // anything could be read, it is no new box.
+        const BoxRecord& read = result.boxes.back();
+        if (!IsWindow(hwnd) && read.title.empty() && read.text.empty() && read.buttons.empty()) {
+            result.boxes.pop_back();
+            continue;
+        }
         if (!ended && !IsListed(options.leaveOpen, result.boxes.back().title)) {
             PressOk(hwnd);
             box.pressed = true;
