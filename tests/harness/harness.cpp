@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <stdio.h>
 #include <string.h>
 
@@ -134,7 +135,7 @@ static bool StillOurs(const TrackedBox& tracked, const std::vector<HWND>& presen
 // Once the process has ended nothing is pressed, and what went away went
 // with the process.
 static void Sweep(DWORD pid, bool ended, const RunOptions& options, RunResult& result,
-                  std::vector<TrackedBox>& tracked, unsigned& nextMark) {
+                  std::vector<TrackedBox>& tracked, std::vector<HWND>& retired, unsigned& nextMark) {
     std::vector<HWND> present = ProcessBoxes(pid);
     for (size_t i = 0; i < tracked.size();) {
         if (StillOurs(tracked[i], present)) {
@@ -145,6 +146,7 @@ static void Sweep(DWORD pid, bool ended, const RunOptions& options, RunResult& r
             BoxRecord& box = result.boxes[tracked[i].index];
             (ended ? box.openAtExit : box.closedByProgram) = true;
         }
+        retired.push_back(tracked[i].hwnd);
         tracked.erase(tracked.begin() + static_cast<std::ptrdiff_t>(i));
     }
     // EnumWindows lists the topmost first; walk backwards so that boxes that
@@ -161,7 +163,10 @@ static void Sweep(DWORD pid, bool ended, const RunOptions& options, RunResult& r
                 }
             }
         }
-        if (known) {
+        // A box being destroyed can lose its mark a moment before it leaves
+        // the window list; it is the same box, not a new one. (Wine gives a
+        // reused window slot a new handle value.)
+        if (known || std::find(retired.begin(), retired.end(), hwnd) != retired.end()) {
             continue;
         }
         TrackedBox box{hwnd, result.boxes.size(),
@@ -311,18 +316,19 @@ RunResult RunAndRecord(const RunOptions& options) {
 
     std::vector<TrackedBox> tracked;
     unsigned nextMark = 0;
+    std::vector<HWND> retired;
     DWORD start = GetTickCount();
     bool ended = false;
     while (!ended) {
         ended = WaitForSingleObject(process.hProcess, kPollMs) == WAIT_OBJECT_0;
         if (!ended && GetTickCount() - start >= options.timeoutMs) {
-            Sweep(process.dwProcessId, false, options, result, tracked, nextMark);
+            Sweep(process.dwProcessId, false, options, result, tracked, retired, nextMark);
             TerminateProcess(process.hProcess, kTimeoutExitCode);
             WaitForSingleObject(process.hProcess, INFINITE);
             result.timedOut = true;
             ended = true;
         }
-        Sweep(process.dwProcessId, ended, options, result, tracked, nextMark);
+        Sweep(process.dwProcessId, ended, options, result, tracked, retired, nextMark);
     }
     for (const TrackedBox& box : tracked) {
         if (!box.pressed) {
