@@ -1,0 +1,7 @@
+// The argument string a GUI entry point receives.
+#pragma once
+
+// The part of a full command line after the program name: the name is one
+// token, in double quotes or up to the first blank, and the blanks after it
+// are skipped too. Never returns nullptr for a non-null input.
+const char* SkipProgramName(const char* commandLine);
