@@ -1,6 +1,98 @@
-// Placeholder hand-over target; the installation sequence replaces this file.
+// The installation sequence: working directory, extraction, installer,
+// post-process script and removal of a temporary working directory.
 #include "install/install_package.h"
 
-int InstallPackage(const char*) {
+#include <windows.h>
+
+#include "common/files.h"
+#include "common/message_box.h"
+#include "common/run_state.h"
+#include "install/command_lines.h"
+#include "install/remove_tree.h"
+#include "install/runners.h"
+#include "install/wait_notice.h"
+#include "launcher/tags.h"
+
+// Extracts package.zip from the package directory with the package's own
+// unzip.exe. Returns 1.
+static int ExtractPackage(const char* source, const char* destination) {
+    char commandLine[PathBufferSize];
+    if (ComposeExtractorCommand(source, destination, commandLine, sizeof commandLine) == 0) {
+        ShowDiagnostic("Zip command line too long; nothing extracted.", ShortTitle);
+        return 1;
+    }
+    ShowDiagnostic(commandLine, "Velmora Quillet: Zip CommandLine");
+    RunExtractor(source, commandLine);
+    return 1;
+}
+
+static void RunInstaller(const char* destination) {
+    int msiTag = RunState.SilentMode != 0 && IsTagPresent("msi.tag") != 0 ? 1 : 0;
+    char commandLine[PathBufferSize];
+    if (ComposeInstallerCommand(destination, RunState.SilentMode, msiTag, commandLine, sizeof commandLine) ==
+        0) {
+        ShowDiagnostic("Installer command line too long; installer not run.", ShortTitle);
+        return;
+    }
+    // Whether it finished, timed out or never started, the sequence goes on.
+    RunProgram(destination, commandLine);
+}
+
+// Runs PostProcess.cmd when the working directory holds one now, after the
+// installer, which may have left it there.
+static void RunPostProcess(const char* destination) {
+    char path[PathBufferSize];
+    char commandLine[PathBufferSize];
+    if (ComposePostProcess(destination, path, sizeof path, commandLine, sizeof commandLine) == 0) {
+        ShowDiagnostic("PostProcess.cmd path too long; not looked for.", ShortTitle);
+        return;
+    }
+    if (FileExists(path) != 0) {
+        RunProgram(destination, commandLine);
+    }
+}
+
+int InstallPackage(const char* destinationOption) {
+    char tempPath[PathBufferSize];
+    const char* knownTempPath = nullptr;
+    if (destinationOption[0] == '\0') {
+        DWORD length = GetTempPathA(sizeof tempPath, tempPath);
+        // A result of the buffer's size or more is the size it would need.
+        if (length != 0 && length < sizeof tempPath) {
+            knownTempPath = tempPath;
+        }
+    }
+    char destination[PathBufferSize];
+    int temporary = 0;
+    if (ChooseDestination(destinationOption, knownTempPath, destination, sizeof destination, &temporary) ==
+        0) {
+        ShowDiagnostic("Working directory path too long or unknown; nothing installed.", ShortTitle);
+        return 1;
+    }
+
+    // An existing directory is simply reused.
+    CreateDirectoryA(destination, nullptr);
+
+    char source[PathBufferSize];
+    DWORD sourceLength = GetCurrentDirectoryA(sizeof source, source);
+    if (sourceLength != 0 && sourceLength < sizeof source) {
+        if (RunState.SilentMode == 0) {
+            StartWaitNotice();
+        }
+        ExtractPackage(source, destination);
+        if (RunState.SilentMode == 0) {
+            CloseWaitNotice();
+        }
+    } else {
+        ShowDiagnostic("Package directory path too long; nothing extracted.", ShortTitle);
+    }
+
+    RunInstaller(destination);
+    RunPostProcess(destination);
+
+    // A directory named by the D option keeps the extracted files for good.
+    if (temporary != 0) {
+        RemoveDirectoryTree(destination);
+    }
     return 1;
 }

@@ -1,0 +1,40 @@
+// The please-wait box, shown from a thread of its own during extraction.
+#include "install/wait_notice.h"
+
+#include <windows.h>
+
+#include "common/message_box.h"
+#include "common/run_state.h"
+
+// The calling convention matters: the 32-bit build would otherwise leave the
+// stack unbalanced when the thread returns.
+static DWORD WINAPI ShowWaitNotice(LPVOID) {
+    ShowMessage("Copying Files. Please wait.", ProductTitle);
+    return 1;
+}
+
+int StartWaitNotice() {
+    SECURITY_ATTRIBUTES security;
+    security.nLength = sizeof security;
+    security.lpSecurityDescriptor = nullptr;
+    security.bInheritHandle = FALSE;
+    // The thread is never waited for; it ends when its box closes, or with the
+    // process. Older Windows versions insist on somewhere to put the thread id.
+    DWORD threadId = 0;
+    HANDLE thread = CreateThread(&security, 0, ShowWaitNotice, nullptr, 0, &threadId);
+    if (thread == nullptr) {
+        return 0;
+    }
+    CloseHandle(thread);
+    return 1;
+}
+
+int CloseWaitNotice() {
+    // 32770 is the class atom of the standard dialog box a message box uses.
+    HWND box = FindWindowA(MAKEINTATOM(32770), ProductTitle);
+    if (box == nullptr) {
+        return 0;
+    }
+    SendMessageA(box, WM_CLOSE, 0, 0);
+    return 1;
+}

@@ -1,0 +1,1 @@
+@echo postprocess: %CD%>>"%SETUP_TEST_LOG%"

@@ -1,0 +1,283 @@
+// The whole installation under Wine: the real setup.exe and unzip.exe, archives
+// holding a recording installer as SETUP.EXE, and real PostProcess.cmd scripts.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+const char kProductTitle[] = "Velmora Quillet Check 1.9";
+const char kNoticeText[] = "Copying Files. Please wait.";
+
+// A package, its private temporary directory and the log its programs write.
+struct Package {
+    std::string dir;
+    std::string temp;
+    std::string log;
+    std::string quiller;  // the temporary working directory
+};
+
+// Package <name>: setup.exe accepting every Windows version plus extraTags in
+// its tail, unzip.exe, and archive as package.zip; the temporary directory
+// <name>-temp. Empty dir on failure.
+Package MakePackage(const std::string& name, const std::string& archive,
+                    const std::vector<std::string>& extraTags = {}) {
+    std::vector<std::string> tags = {"nt4.tag", "w2k.tag", "wxp.tag", "x64.tag", "s23.tag", "vst.tag"};
+    tags.insert(tags.end(), extraTags.begin(), extraTags.end());
+    Package package;
+    package.temp = MakeScratchDirectory(name + "-temp");
+    package.dir = MakePackageDirectory(name, tags);
+    if (package.temp.empty() || package.dir.empty() ||
+        !CopyFileTo(TestProgramDirectory() + "\\" + archive, package.dir + "\\package.zip")) {
+        package.dir.clear();
+    }
+    package.log = package.dir + "\\installer.log";
+    package.quiller = package.temp + "\\QUILLER";
+    return package;
+}
+
+RunOptions SetupRun(const Package& package, const std::string& args, const std::string& mode = "") {
+    RunOptions options;
+    options.exe = package.dir + "\\setup.exe";
+    options.args = args;
+    options.env = {{"TEMP", package.temp},
+                   {"TMP", package.temp},
+                   {"SETUP_TEST_LOG", package.log},
+                   {"SETUP_TEST_MODE", mode}};
+    return options;
+}
+
+std::vector<std::string> LogLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::string text = ReadTextFile(path);
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+// What the recording installer logs when started with commandLine in dir.
+std::vector<std::string> InstallerRan(const std::string& commandLine, const std::string& dir) {
+    return {"installer: " + commandLine, "cwd: " + dir, "payload: present", "notice: closed"};
+}
+
+// The boxes of a run, for failure messages.
+std::string Describe(const RunResult& result) {
+    std::string text;
+    for (const BoxRecord& box : result.boxes) {
+        text += "[" + box.title + "] [" + box.text + "]" + (box.closedByProgram ? " closed by program" : "") +
+                (box.openAtExit ? " open at exit" : "") + "\n";
+    }
+    return text;
+}
+
+std::vector<std::string> Concat(std::vector<std::string> first, const std::vector<std::string>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+}  // namespace
+
+TEST(InstallPackage, InteractiveRunClosesItsNoticeAndRemovesTheTemporaryDirectory) {
+    Package package = MakePackage("interactive", "interactive.zip");
+    ASSERT_FALSE(package.dir.empty());
+    const std::string spacedOut = "C:\\setup-tests\\spaced-out";
+    RemoveDirectoryA(spacedOut.c_str());
+
+    // A space after -d leaves the option empty: the temporary directory is used.
+    RunOptions options = SetupRun(package, "-d " + spacedOut, "readonly");
+    options.leaveOpen = {kProductTitle};
+    RunResult result = RunAndRecord(options);
+
+    ASSERT_EQ(result.startError, 0UL);
+    EXPECT_EQ(result.exitCode, 1UL);
+    ASSERT_EQ(result.boxes.size(), 1U) << Describe(result);
+    EXPECT_EQ(FindBox(result, kProductTitle, kNoticeText), 0);
+    EXPECT_TRUE(result.boxes[0].closedByProgram);
+    EXPECT_EQ(LogLines(package.log), InstallerRan(package.quiller + "\\SETUP.EXE", package.quiller));
+    // Read-only files the installer left behind go too.
+    EXPECT_FALSE(PathExists(package.quiller));
+    EXPECT_TRUE(PathExists(package.temp));
+    EXPECT_FALSE(PathExists(spacedOut));
+}
+
+TEST(InstallPackage, SilentRunsPassTheUnattendedSwitchesAndShowNothing) {
+    const struct {
+        const char* name;
+        std::vector<std::string> tailTags;
+        bool msiFile;
+        const char* switches;
+    } cases[] = {
+        {"silent", {}, false, " -s -SMS"},
+        {"silent-msi-tail", {"msi.tag"}, false, " /qn REBOOT=ReallySuppress"},
+        {"silent-msi-file", {}, true, " /qn REBOOT=ReallySuppress"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Package package = MakePackage(c.name, "installer.zip", c.tailTags);
+        ASSERT_FALSE(package.dir.empty());
+        if (c.msiFile) {
+            ASSERT_TRUE(WriteTextFile(package.dir + "\\msi.tag", ""));
+        }
+        RunResult result = RunAndRecord(SetupRun(package, "-s"));
+        EXPECT_EQ(result.exitCode, 1UL);
+        EXPECT_TRUE(result.boxes.empty());
+        EXPECT_EQ(LogLines(package.log),
+                  InstallerRan(package.quiller + "\\SETUP.EXE" + c.switches, package.quiller));
+        EXPECT_FALSE(PathExists(package.quiller));
+    }
+}
+
+// A D option names a directory that keeps the files; one left over from an
+// earlier run is reused, its files overwritten and its PostProcess.cmd run.
+TEST(InstallPackage, DestinationOptionDirectoriesKeepTheirFiles) {
+    Package fresh = MakePackage("destination-relative", "postprocess.zip");
+    ASSERT_FALSE(fresh.dir.empty());
+    const std::string relative = MakeScratchDirectory("pkgout");
+    ASSERT_TRUE(RemoveDirectoryA(relative.c_str()));
+    // Without a colon the value is taken below C:\.
+    RunResult first = RunAndRecord(SetupRun(fresh, "-dsetup-tests\\pkgout -s"));
+    EXPECT_EQ(first.exitCode, 1UL);
+    EXPECT_EQ(LogLines(fresh.log),
+              Concat(InstallerRan(relative + "\\SETUP.EXE -s -SMS", relative), {"postprocess: " + relative}));
+    EXPECT_EQ(ReadTextFile(relative + "\\data\\nested.txt"), "nested payload\r\n");
+    EXPECT_TRUE(PathExists(relative + "\\PostProcess.cmd"));
+    EXPECT_FALSE(PathExists(fresh.quiller));
+
+    Package leftover = MakePackage("destination-colon", "installer.zip");
+    ASSERT_FALSE(leftover.dir.empty());
+    const std::string colon = MakeScratchDirectory("colon-out");
+    ASSERT_TRUE(WriteTextFile(colon + "\\payload.txt", "from an earlier run"));
+    ASSERT_TRUE(WriteTextFile(colon + "\\kept.txt", "kept"));
+    ASSERT_TRUE(WriteTextFile(colon + "\\PostProcess.cmd",
+                              "@echo earlier postprocess: %CD%>>\"%SETUP_TEST_LOG%\"\r\n"));
+    // With a colon the value is used as it stands.
+    RunResult second = RunAndRecord(SetupRun(leftover, "-d" + colon + " -s"));
+    EXPECT_EQ(second.exitCode, 1UL);
+    EXPECT_EQ(LogLines(leftover.log),
+              Concat(InstallerRan(colon + "\\SETUP.EXE -s -SMS", colon), {"earlier postprocess: " + colon}));
+    EXPECT_EQ(ReadTextFile(colon + "\\payload.txt"), "payload from the package\r\n");
+    EXPECT_EQ(ReadTextFile(colon + "\\kept.txt"), "kept");
+    EXPECT_TRUE(PathExists(colon + "\\SETUP.EXE"));
+}
+
+// PostProcess.cmd runs after the installer, in the working directory, however
+// the installer fared; nothing stops the sequence and the exit code is 1.
+TEST(InstallPackage, PostProcessAndFailuresThatDoNotStopTheSequence) {
+    const struct {
+        const char* name;
+        const char* archive;
+        const char* mode;
+        bool withoutExtractor;
+        bool installerRuns;
+        const char* postProcess;  // the script's log line up to the directory, or nullptr
+    } cases[] = {
+        {"postprocess-left", "installer.zip", "leave-postprocess", false, true,
+         "postprocess left by installer: "},
+        {"installer-fails", "postprocess.zip", "fail", false, true, "postprocess: "},
+        {"no-installer", "nosetup.zip", "", false, false, "postprocess: "},
+        {"no-extractor", "postprocess.zip", "", true, false, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Package package = MakePackage(c.name, c.archive);
+        ASSERT_FALSE(package.dir.empty());
+        if (c.withoutExtractor) {
+            ASSERT_TRUE(DeleteFileA((package.dir + "\\unzip.exe").c_str()));
+        }
+        RunResult result = RunAndRecord(SetupRun(package, "-s", c.mode));
+        EXPECT_EQ(result.exitCode, 1UL);
+        EXPECT_TRUE(result.boxes.empty());
+        std::vector<std::string> expected;
+        if (c.installerRuns) {
+            expected = InstallerRan(package.quiller + "\\SETUP.EXE -s -SMS", package.quiller);
+        }
+        if (c.postProcess != nullptr) {
+            expected.push_back(c.postProcess + package.quiller);
+        }
+        EXPECT_EQ(LogLines(package.log), expected);
+        EXPECT_FALSE(PathExists(package.quiller));
+    }
+}
+
+// Unquoted, such paths would start C:\setup-tests\pkg.exe or split the
+// extractor's destination; quoted, the installation goes through.
+TEST(InstallPackage, SpacesInPackageAndTemporaryDirectories) {
+    Package package = MakePackage("pkg with space", "postprocess.zip");
+    ASSERT_FALSE(package.dir.empty());
+    package.temp = MakeScratchDirectory("temp with space");
+    package.quiller = package.temp + "\\QUILLER";
+    ASSERT_TRUE(WriteTextFile(package.dir + "\\debug.tag", ""));
+    RunOptions options = SetupRun(package, "-s");
+    options.currentDir = package.dir;  // debug mode shows the extractor's command line
+    RunResult result = RunAndRecord(options);
+
+    EXPECT_EQ(result.exitCode, 1UL);
+    EXPECT_GE(FindBox(result, "Velmora Quillet: Zip CommandLine",
+                      "\"" + package.dir + "\\unzip.exe\" -o \"" + package.dir + "\\package.zip\" -d \"" +
+                          package.quiller + "\""),
+              0);
+    EXPECT_EQ(LogLines(package.log),
+              Concat(InstallerRan("\"" + package.quiller + "\\SETUP.EXE\" -s -SMS", package.quiller),
+                     {"postprocess: " + package.quiller}));
+    EXPECT_FALSE(PathExists(package.quiller));
+}
+
+// The installer's primary thread ends while another of its threads holds a
+// file open: that file and the directories above it stay, the rest goes.
+TEST(InstallPackage, FileHeldOpenByALingeringInstallerStays) {
+    Package package = MakePackage("lingering", "installer.zip");
+    ASSERT_FALSE(package.dir.empty());
+    RunResult result = RunAndRecord(SetupRun(package, "-s", "linger"));
+    EXPECT_EQ(result.exitCode, 1UL);
+    EXPECT_TRUE(PathExists(package.quiller + "\\data\\held\\held.txt"));
+    EXPECT_FALSE(PathExists(package.quiller + "\\data\\nested.txt"));
+    EXPECT_FALSE(PathExists(package.quiller + "\\payload.txt"));
+
+    // Let the installer go, and wait until it has.
+    ASSERT_TRUE(WriteTextFile(package.log + ".release", ""));
+    std::vector<std::string> lines;
+    for (int i = 0; i < 300; ++i) {
+        lines = LogLines(package.log);
+        if (!lines.empty() && lines.back() == "released") {
+            break;
+        }
+        Sleep(100);
+    }
+    EXPECT_EQ(lines, Concat(InstallerRan(package.quiller + "\\SETUP.EXE -s -SMS", package.quiller),
+                            {"holding", "released"}));
+}
+
+// "C:\" and a 257-character value need 261 bytes: nothing is created, run or
+// removed at a cut-short path, and debug mode says why.
+TEST(InstallPackage, DestinationTooLongIsNeverUsedCutShort) {
+    Package package = MakePackage("too-long", "installer.zip");
+    ASSERT_FALSE(package.dir.empty());
+    ASSERT_TRUE(WriteTextFile(package.dir + "\\debug.tag", ""));
+    // 259 characters: the whole argument string fits the launcher's copy.
+    RunOptions options = SetupRun(package, "-d" + std::string(257, 'x'));
+    options.currentDir = package.dir;
+    RunResult result = RunAndRecord(options);
+
+    EXPECT_EQ(result.exitCode, 1UL);
+    EXPECT_GE(
+        FindBox(result, "Velmora Quillet", "Working directory path too long or unknown; nothing installed."),
+        0)
+        << Describe(result);
+    for (const BoxRecord& box : result.boxes) {
+        EXPECT_NE(box.title, "Velmora Quillet: Zip CommandLine");
+        EXPECT_NE(box.title, "Running app");
+    }
+    EXPECT_EQ(ReadTextFile(package.log), "");
+    EXPECT_FALSE(PathExists("C:\\" + std::string(256, 'x')));
+}
