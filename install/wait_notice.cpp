@@ -13,6 +13,20 @@ static DWORD WINAPI ShowWaitNotice(LPVOID) {
     return 1;
 }
 
+// How long StartWaitNotice waits for the box to come up, in 10 ms steps.
+static const int NoticeWaitSteps = 200;
+
+// 1 when the notice thread's box exists.
+static int NoticeIsUp(DWORD threadId) {
+    HWND box = nullptr;
+    while ((box = FindWindowExA(nullptr, box, MAKEINTATOM(32770), ProductTitle)) != nullptr) {
+        if (GetWindowThreadProcessId(box, nullptr) == threadId) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
 int StartWaitNotice() {
     SECURITY_ATTRIBUTES security;
     security.nLength = sizeof security;
@@ -26,6 +40,13 @@ int StartWaitNotice() {
         return 0;
     }
     CloseHandle(thread);
+    // A quick extraction could otherwise end before the box exists, and the
+    // box would then stay up, saying "Copying Files", all through the
+    // installer. Waiting (a short, bounded while) for it to come up lets
+    // CloseWaitNotice always find it.
+    for (int step = 0; step < NoticeWaitSteps && NoticeIsUp(threadId) == 0; ++step) {
+        Sleep(10);
+    }
     return 1;
 }
 

@@ -89,7 +89,9 @@ std::vector<std::string> Concat(std::vector<std::string> first, const std::vecto
 }  // namespace
 
 TEST(InstallPackage, InteractiveRunClosesItsNoticeAndRemovesTheTemporaryDirectory) {
-    Package package = MakePackage("interactive", "interactive.zip");
+    // A small archive: extraction may end before the box would be up, and the
+    // box must still be closed, not left over the installer.
+    Package package = MakePackage("interactive", "installer.zip");
     ASSERT_FALSE(package.dir.empty());
     const std::string spacedOut = "C:\\setup-tests\\spaced-out";
     RemoveDirectoryA(spacedOut.c_str());
