@@ -1,0 +1,403 @@
+// The packaging tool run as a program on packages assembled here: exact exit
+// statuses, the messages that name each fault, and files left untouched.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct PackResult {
+    int exitCode;
+    std::string output;  // standard output and standard error together
+};
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+PackResult RunPack(const std::vector<std::string>& args) {
+    std::string command = Quote(PACK_PROGRAM);
+    for (const std::string& arg : args) {
+        command += " " + Quote(arg);
+    }
+    command += " 2>&1";
+    PackResult result{-1, ""};
+    FILE* pipe = popen(command.c_str(), "r");  // NOLINT(cert-env33-c): every argument is quoted
+    if (pipe == nullptr) {
+        return result;
+    }
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        result.output.append(buffer, got);
+    }
+    const int status = pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A fresh directory for one test.
+std::string Scratch(const std::string& name) {
+    std::string path = std::string(SCRATCH_ROOT) + "/" + name;
+    fs::remove_all(path);
+    fs::create_directories(path);
+    return path;
+}
+
+void Put(std::string& bytes, size_t offset, unsigned value, size_t width) {
+    for (size_t i = 0; i < width; ++i) {
+        bytes[offset + i] = static_cast<char>((value >> (8 * i)) & 0xff);
+    }
+}
+
+// A minimal 32-bit PE image: headers, one section that carries the tag
+// names as the launcher's own code does, and optionally a certificate table
+// after the image, as Authenticode signing leaves it.
+std::string MakeExecutable(bool signedImage = false) {
+    std::string pe(0x400, '\0');
+    pe[0] = 'M';
+    pe[1] = 'Z';
+    Put(pe, 0x3c, 0x40, 4);
+    pe.replace(0x40, 4, std::string("PE\0\0", 4));
+    Put(pe, 0x44, 0x14c, 2);        // i386
+    Put(pe, 0x46, 1, 2);            // one section
+    Put(pe, 0x54, 96 + 16 * 8, 2);  // optional header with 16 directories
+    Put(pe, 0x58, 0x10b, 2);        // PE32
+    Put(pe, 0x58 + 92, 16, 4);
+    const size_t section = 0x58 + 96 + 16 * 8;
+    pe.replace(section, 5, ".data");
+    Put(pe, section + 16, 0x200, 4);  // raw size
+    Put(pe, section + 20, 0x200, 4);  // raw offset
+    std::string names;
+    for (const char* tag : {"nt4.tag", "w2k.tag", "wxp.tag", "x64.tag", "s23.tag", "vst.tag", "msi.tag"}) {
+        names.append(tag).push_back('\0');
+    }
+    pe.replace(0x200, names.size(), names);
+    if (signedImage) {
+        Put(pe, 0x58 + 96 + 4 * 8, 0x400, 4);
+        Put(pe, 0x58 + 96 + 4 * 8 + 4, 0x300, 4);
+        pe += std::string(0x300, '\x30');
+    }
+    return pe;
+}
+
+// Writes a zip archive with the given entries through Python's zipfile.
+void MakeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::string script = "import zipfile\nz = zipfile.ZipFile(" + Quote(path) + ", 'w')\n";
+    for (const auto& entry : entries) {
+        script += "z.writestr(" + Quote(entry.first) + ", " + Quote(entry.second) + ")\n";
+    }
+    script += "z.close()\n";
+    const std::string scriptPath = path + ".py";
+    WriteFile(scriptPath, script);
+    ASSERT_EQ(system(("python3 " + Quote(scriptPath)).c_str()), 0);  // NOLINT(cert-env33-c): quoted
+    fs::remove(scriptPath);
+}
+
+// A package that passes the check: tags for every version in the tail.
+std::string MakeGoodPackage(const std::string& name) {
+    std::string dir = Scratch(name);
+    WriteFile(dir + "/setup.exe",
+              MakeExecutable() + "nt4.tag\r\nw2k.tag\r\nwxp.tag\r\nx64.tag\r\ns23.tag\r\nvst.tag\r\n");
+    WriteFile(dir + "/unzip.exe", "extractor");
+    MakeZip(dir + "/package.zip", {{"SETUP.EXE", "installer"}, {"data/readme.txt", "hello"}, {"data/", ""}});
+    return dir;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(PackStamp, AppendsMissingTagsAsLinesAndLeavesTagsInTheTailAlone) {
+    const std::string dir = Scratch("stamp-appends");
+    const std::string exe = dir + "/setup.exe";
+    const std::string image = MakeExecutable();
+    WriteFile(exe, image);
+    chmod(exe.c_str(), 0755);
+
+    PackResult first = RunPack({"stamp", exe, "wxp.tag", "vst.tag", "wxp.tag"});
+    EXPECT_EQ(first.exitCode, 0) << first.output;
+    EXPECT_TRUE(Contains(first.output, "appended wxp.tag, vst.tag (18 bytes)")) << first.output;
+    EXPECT_EQ(ReadFile(exe), image + "wxp.tag\r\nvst.tag\r\n");
+
+    PackResult second = RunPack({"stamp", exe, "vst.tag", "msi.tag"});
+    EXPECT_EQ(second.exitCode, 0) << second.output;
+    EXPECT_TRUE(Contains(second.output, "left alone: vst.tag")) << second.output;
+    EXPECT_EQ(ReadFile(exe), image + "wxp.tag\r\nvst.tag\r\nmsi.tag\r\n");
+
+    PackResult third = RunPack({"stamp", exe, "msi.tag"});
+    EXPECT_EQ(third.exitCode, 0);
+    EXPECT_TRUE(Contains(third.output, "unchanged")) << third.output;
+    EXPECT_EQ(ReadFile(exe), image + "wxp.tag\r\nvst.tag\r\nmsi.tag\r\n");
+
+    struct stat info {};
+    ASSERT_EQ(stat(exe.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0755u);
+    EXPECT_FALSE(Contains(first.output + second.output, "warning")) << first.output << second.output;
+}
+
+TEST(PackStamp, RefusesAndChangesNothing) {
+    const std::string image = MakeExecutable();
+    // wxp.tag near the start of the tail: nine more bytes push it out.
+    const std::string edge = image + "wxp.tag\r\n" + std::string(240, 'z');
+    const struct {
+        const char* name;
+        std::string contents;
+        std::vector<std::string> tags;
+        const char* message;
+    } cases[] = {
+        {"unknown", image, {"vst.tag", "foo.tag"}, "'foo.tag' is not a tag setup.exe knows"},
+        {"upper-case", image, {"VST.TAG"}, "'VST.TAG' is not a tag"},
+        {"debug", image, {"debug.tag"}, "debug.tag cannot be stamped: setup.exe looks for it only as a file"},
+        {"pushes-out", edge, {"vst.tag"}, "wxp.tag would no longer lie within the last 256 bytes"},
+    };
+    for (const auto& c : cases) {
+        const std::string dir = Scratch(std::string("stamp-refuses-") + c.name);
+        WriteFile(dir + "/setup.exe", c.contents);
+        std::vector<std::string> args = {"stamp", dir + "/setup.exe"};
+        args.insert(args.end(), c.tags.begin(), c.tags.end());
+        PackResult result = RunPack(args);
+        EXPECT_EQ(result.exitCode, 1) << c.name;
+        EXPECT_TRUE(Contains(result.output, "refused, nothing changed")) << c.name << ": " << result.output;
+        EXPECT_TRUE(Contains(result.output, c.message)) << c.name << ": " << result.output;
+        EXPECT_EQ(ReadFile(dir + "/setup.exe"), c.contents) << c.name;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << c.name;
+    }
+}
+
+TEST(PackStamp, WarnsAboutASignatureAndStillStamps) {
+    const std::string dir = Scratch("stamp-signed");
+    const std::string signedImage = MakeExecutable(true);
+    WriteFile(dir + "/setup.exe", signedImage);
+    PackResult result = RunPack({"stamp", dir + "/setup.exe", "wxp.tag"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(Contains(result.output,
+                         "warning: " + dir + "/setup.exe carries an Authenticode signature (768 bytes)"))
+        << result.output;
+    EXPECT_EQ(ReadFile(dir + "/setup.exe"), signedImage + "wxp.tag\r\n");
+}
+
+TEST(PackStamp, ReportsAMissingOrUnreadableFile) {
+    const std::string dir = Scratch("stamp-missing");
+    PackResult missing = RunPack({"stamp", dir + "/nope.exe", "wxp.tag"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.output, "pack: cannot read " + dir + "/nope.exe: No such file or directory\n");
+    EXPECT_FALSE(fs::exists(dir + "/nope.exe"));
+    PackResult directory = RunPack({"stamp", dir, "wxp.tag"});
+    EXPECT_EQ(directory.exitCode, 1);
+    EXPECT_EQ(directory.output, "pack: cannot read " + dir + ": is a directory\n");
+}
+
+TEST(PackShow, MarksWhereEachTagIsFoundAndTheVersionsItInstallsOn) {
+    const std::string dir = Scratch("show");
+    // Upper case in the tail does not count; as a file name it does. A zero
+    // byte in the tail does not hide what follows it.
+    WriteFile(dir + "/setup.exe",
+              MakeExecutable() + "X64.TAG\r\nwxp.tag\r\n" + std::string(3, '\0') + "s23.tag\r\n");
+    WriteFile(dir + "/VST.TAG", "");
+    WriteFile(dir + "/s23.tag", "");
+    fs::create_directory(dir + "/Msi.Tag");
+    for (const std::string& target : {dir, dir + "/setup.exe"}) {
+        PackResult result = RunPack({"show", target});
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        for (const char* line :
+             {"  wxp.tag    tail\n", "  s23.tag    tail, file s23.tag\n", "  vst.tag    file VST.TAG\n",
+              "  msi.tag    file Msi.Tag\n", "  4          no   needs nt4.tag",
+              "  5.1        yes  needs wxp.tag", "  5.2 x64    no   needs x64.tag",
+              "  5.2 other  yes  needs s23.tag", "  6.x        yes  needs vst.tag",
+              "silent installs run: SETUP.EXE /qn REBOOT=ReallySuppress"}) {
+            EXPECT_TRUE(Contains(result.output, line)) << "missing: " << line << "\n" << result.output;
+        }
+        EXPECT_FALSE(Contains(result.output, "x64.tag    ")) << result.output;
+    }
+}
+
+TEST(PackShow, NamesTagsCutOffFromTheTailByLaterData) {
+    const std::string dir = Scratch("show-cut-off");
+    WriteFile(dir + "/setup.exe", MakeExecutable() + "vst.tag\r\n" + std::string(300, 'd') + "msi.tag\r\n");
+    PackResult result = RunPack({"show", dir});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(Contains(result.output,
+                         "  msi.tag    tail\n  not seen: vst.tag at byte 1024, 318 bytes from the end"))
+        << result.output;
+    EXPECT_TRUE(Contains(result.output, "  6.x        no ")) << result.output;
+}
+
+TEST(PackShow, ReportsAPackageWithoutSetupExe) {
+    const std::string dir = Scratch("show-empty");
+    PackResult result = RunPack({"show", dir});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.output, "pack: no setup.exe in " + dir + "\n");
+}
+
+TEST(PackCheck, PassesAGoodPackage) {
+    const std::string dir = MakeGoodPackage("check-good");
+    PackResult result = RunPack({"check", dir});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_TRUE(Contains(result.output, "ok       package.zip (3 entries, SETUP.EXE at the root)"))
+        << result.output;
+    EXPECT_TRUE(Contains(result.output, "installs on Windows 4, 5.0, 5.1, 5.2 x64, 5.2 other, 6.x"))
+        << result.output;
+    EXPECT_TRUE(Contains(result.output, "\n0 errors, 0 warnings\n")) << result.output;
+}
+
+TEST(PackCheck, FailsNamingTheFault) {
+    const struct {
+        const char* name;
+        void (*spoil)(const std::string& dir);
+        const char* message;
+    } cases[] = {
+        {"no-installer",
+         [](const std::string& dir) {
+             MakeZip(dir + "/package.zip", {{"sub/SETUP.EXE", "x"}, {"other.txt", "y"}});
+         },
+         "package.zip holds no SETUP.EXE at its root"},
+        {"no-extractor", [](const std::string& dir) { fs::remove(dir + "/unzip.exe"); },
+         "no unzip.exe in the package directory"},
+        {"no-archive", [](const std::string& dir) { fs::remove(dir + "/package.zip"); },
+         "no package.zip in the package directory"},
+        {"not-a-zip", [](const std::string& dir) { WriteFile(dir + "/package.zip", "not a zip at all"); },
+         "package.zip is not a readable zip archive (unzip -Z1 exit status 9)"},
+        {"no-launcher", [](const std::string& dir) { fs::remove(dir + "/setup.exe"); },
+         "no setup.exe in the package directory"},
+        {"not-an-executable", [](const std::string& dir) { WriteFile(dir + "/setup.exe", "wxp.tag\r\n"); },
+         "setup.exe is not a Windows executable"},
+        {"tags-before-other-data",
+         [](const std::string& dir) {
+             WriteFile(dir + "/setup.exe", MakeExecutable(true) + "wxp.tag\r\n" + std::string(300, 'd'));
+         },
+         "wxp.tag at byte 1792 of setup.exe is 309 bytes from its end, outside the last 256 bytes setup.exe "
+         "reads: "
+         "the tag is not seen"},
+        {"no-version-tag",
+         [](const std::string& dir) { WriteFile(dir + "/setup.exe", MakeExecutable() + "msi.tag\r\n"); },
+         "no version tag: setup.exe refuses every Windows version"},
+    };
+    for (const auto& c : cases) {
+        const std::string dir = MakeGoodPackage(std::string("check-bad-") + c.name);
+        c.spoil(dir);
+        PackResult result = RunPack({"check", dir});
+        EXPECT_EQ(result.exitCode, 1) << c.name << ": " << result.output;
+        EXPECT_TRUE(Contains(result.output, "  error    " + std::string(c.message)))
+            << c.name << ": " << result.output;
+    }
+}
+
+TEST(PackCheck, WarnsButPasses) {
+    const struct {
+        const char* name;
+        void (*change)(const std::string& dir);
+        const char* message;  // nullptr: no warning at all
+    } cases[] = {
+        {"debug-tag", [](const std::string& dir) { WriteFile(dir + "/Debug.Tag", ""); },
+         "debug.tag in the package directory"},
+        {"post-process",
+         [](const std::string& dir) {
+             MakeZip(dir + "/package.zip", {{"SETUP.EXE", "x"}, {"postprocess.CMD", "y"}});
+         },
+         "package.zip holds postprocess.CMD at its root: setup.exe runs it after SETUP.EXE"},
+        {"path-too-long",
+         [](const std::string& dir) {
+             MakeZip(dir + "/package.zip", {{"SETUP.EXE", "x"}, {"d/" + std::string(183, 'n'), "y"}});
+         },
+         " (185 characters) passes MAX_PATH (260) under C:\\Documents and Settings\\"},
+        // MAX_PATH less the working directory's 75 characters and the terminating zero.
+        {"longest-path-that-fits",
+         [](const std::string& dir) {
+             MakeZip(dir + "/package.zip", {{"SETUP.EXE", "x"}, {"d/" + std::string(182, 'n'), "y"}});
+         },
+         nullptr},
+        {"signed",
+         [](const std::string& dir) {
+             WriteFile(dir + "/setup.exe", MakeExecutable(true));
+             WriteFile(dir + "/wxp.tag", "");
+         },
+         "setup.exe carries an Authenticode signature (768 bytes)"},
+        {"stray-tag-given-as-file-too",
+         [](const std::string& dir) {
+             WriteFile(dir + "/setup.exe", MakeExecutable() + "vst.tag\r\n" + std::string(300, 'd'));
+             WriteFile(dir + "/vst.tag", "");
+         },
+         "vst.tag at byte 1024 of setup.exe is 309 bytes from its end, outside the last 256 bytes setup.exe "
+         "reads "
+         "(it is given elsewhere too)"},
+    };
+    for (const auto& c : cases) {
+        const std::string dir = MakeGoodPackage(std::string("check-warns-") + c.name);
+        c.change(dir);
+        PackResult result = RunPack({"check", dir});
+        EXPECT_EQ(result.exitCode, 0) << c.name << ": " << result.output;
+        if (c.message != nullptr) {
+            EXPECT_TRUE(Contains(result.output, "  warning  ")) << c.name << ": " << result.output;
+            EXPECT_TRUE(Contains(result.output, c.message)) << c.name << ": " << result.output;
+            EXPECT_TRUE(Contains(result.output, "\n0 errors, 1 warning\n"))
+                << c.name << ": " << result.output;
+        } else {
+            EXPECT_TRUE(Contains(result.output, "\n0 errors, 0 warnings\n"))
+                << c.name << ": " << result.output;
+        }
+    }
+}
+
+TEST(PackCheck, ReportsAMissingDirectory) {
+    const std::string dir = Scratch("check-missing");
+    PackResult result = RunPack({"check", dir + "/nope"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.output, "pack: cannot read the package directory " + dir + "/nope\n");
+}
+
+TEST(PackUsage, BadUsageExitsWithTwo) {
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{}, "pack: no command given\n"},
+        {{"frob"}, "pack: unknown command frob\n"},
+        {{"stamp", "setup.exe"}, "pack: stamp needs an executable and at least one tag\n"},
+        {{"show"}, "pack: show needs exactly one package\n"},
+        {{"check", "a", "b"}, "pack: check needs exactly one package\n"},
+        {{"check", "--verbose", "a"}, "pack: unknown option --verbose\n"},
+    };
+    for (const auto& c : cases) {
+        PackResult result = RunPack(c.args);
+        EXPECT_EQ(result.exitCode, 2) << c.message;
+        EXPECT_EQ(result.output.rfind(c.message, 0), 0u) << result.output;
+        EXPECT_TRUE(Contains(result.output, "usage: pack stamp SETUP.EXE TAG...\n")) << result.output;
+    }
+}
+
+TEST(PackUsage, HelpDescribesEveryCommandTagAndExitStatus) {
+    for (const char* option : {"--help", "-h"}) {
+        PackResult result = RunPack({option});
+        EXPECT_EQ(result.exitCode, 0);
+        for (const char* part : {"SYNOPSIS", "pack stamp SETUP.EXE TAG...", "pack show DIRECTORY|SETUP.EXE",
+                                 "pack check DIRECTORY", "EXIT STATUS", "nt4.tag", "w2k.tag", "wxp.tag",
+                                 "x64.tag", "s23.tag", "vst.tag", "msi.tag", "debug.tag"}) {
+            EXPECT_TRUE(Contains(result.output, part)) << part;
+        }
+    }
+}

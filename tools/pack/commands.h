@@ -1,0 +1,19 @@
+// The packaging tool's commands. Each returns the process exit status:
+// 0 done (check: no errors), 1 refused or errors found; reports go to
+// standard output, errors and warnings to standard error.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Appends the tags that the executable's tail does not show yet.
+int StampTags(const std::string& executable, const std::vector<std::string>& tags);
+
+// What the launcher will see of a package directory or executable.
+int ShowPackage(const std::string& target);
+
+// Checks a package directory for what the launcher and the extractor need.
+int CheckPackage(const std::string& directory);
+
+// The working directory path the long-name check assumes, for the usage text.
+extern const char TypicalWorkingDirectory[];

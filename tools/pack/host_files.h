@@ -1,0 +1,37 @@
+// The file-system and process work of the packaging tool, on Linux and Windows alike.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Reads the whole file; on failure error says why ("No such file or directory").
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error);
+
+// Replaces the file's contents with bytes through a temporary file in the
+// same directory and a rename, keeping its permissions: the file is either
+// wholly old or wholly new, and nothing is left behind on failure.
+bool ReplaceFile(const std::string& path, const std::string& bytes, std::string& error);
+
+bool IsDirectory(const std::string& path);
+bool IsRegularFile(const std::string& path);
+
+// The names in a directory (not "." and ".."); false when it cannot be read.
+bool ListDirectory(const std::string& path, std::vector<std::string>& names);
+
+// The name in names that matches wanted ignoring ASCII case, as Windows
+// compares file names, or "" when there is none.
+std::string FindNameIgnoringCase(const std::vector<std::string>& names, const std::string& wanted);
+
+std::string JoinPath(const std::string& directory, const std::string& name);
+std::string ParentDirectory(const std::string& path);
+
+// Lists the archive's entry names with Info-ZIP in zipinfo mode (-Z1): the
+// system's unzip on Linux, the package's own unzip.exe on Windows. The
+// extractor's own messages go to standard error as they come. Returns the
+// extractor's exit status (0, or 1 for warnings, means names is the listing),
+// or -1 when it could not be started.
+int ListArchive(const std::string& packageDirectory, const std::string& archive,
+                std::vector<std::string>& names);
+
+// What ListArchive runs, for messages: "unzip" or "<dir>\unzip.exe".
+std::string ArchiveLister(const std::string& packageDirectory);

@@ -1,0 +1,123 @@
+// pack: stamps tags onto setup.exe, shows what setup.exe will see of a
+// package, and checks a package directory before it ships.
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/pack/commands.h"
+#include "tools/pack/package_view.h"
+
+static void PrintUsage(FILE* stream) {
+    (void)fputs(
+        "usage: pack stamp SETUP.EXE TAG...\n"
+        "       pack show DIRECTORY|SETUP.EXE\n"
+        "       pack check DIRECTORY\n"
+        "       pack --help\n",
+        stream);
+}
+
+static void PrintHelp() {
+    printf(
+        "NAME\n"
+        "    pack - make and check setup.exe packages\n"
+        "\n"
+        "SYNOPSIS\n"
+        "    pack stamp SETUP.EXE TAG...\n"
+        "    pack show DIRECTORY|SETUP.EXE\n"
+        "    pack check DIRECTORY\n"
+        "    pack --help\n"
+        "\n"
+        "DESCRIPTION\n"
+        "    A package is a directory holding setup.exe, the extractor unzip.exe, the\n"
+        "    archive package.zip (with the package's installer SETUP.EXE at its root and,\n"
+        "    optionally, PostProcess.cmd) and, optionally, tag files. Tags configure\n"
+        "    setup.exe: each is given either as a line of text appended to setup.exe,\n"
+        "    where only the last 256 bytes of the file are read (case-sensitive), or as a\n"
+        "    file of that name in the package directory (any case). pack reads packages\n"
+        "    with setup.exe's own tag search and version table.\n"
+        "\n"
+        "COMMANDS\n"
+        "    stamp SETUP.EXE TAG...\n"
+        "        Appends each TAG as a line ending in CR LF. Tags the tail already shows\n"
+        "        are left alone. Refuses, changing nothing, when a name is not a tag or\n"
+        "        when afterwards any of the tags would lie outside the last 256 bytes.\n"
+        "        Warns when SETUP.EXE is signed (Authenticode): appending breaks the\n"
+        "        signature, and signing after stamping moves the tags out of the tail.\n"
+        "        The file is replaced in one step, so an error leaves it as it was.\n"
+        "\n"
+        "    show DIRECTORY|SETUP.EXE\n"
+        "        Lists the tags setup.exe will see, each marked with where it was found\n"
+        "        (tail, file), and the Windows versions the package installs on.\n"
+        "\n"
+        "    check DIRECTORY\n"
+        "        Checks a package directory: setup.exe, unzip.exe and package.zip\n"
+        "        present; package.zip readable by Info-ZIP and holding SETUP.EXE at its\n"
+        "        root; at least one version tag; no tag text cut off from the tail by\n"
+        "        data appended after it. Warns about a signed setup.exe, debug.tag in the\n"
+        "        package directory, PostProcess.cmd at the archive root, and archive\n"
+        "        paths longer than MAX_PATH (260) allows under the working directory\n"
+        "        %s\n"
+        "        The archive is listed with 'unzip -Z1' (on Windows the package's own\n"
+        "        unzip.exe).\n"
+        "\n"
+        "TAGS\n",
+        TypicalWorkingDirectory);
+    for (const VersionRow& row : VersionRows()) {
+        const char* tag = TagForRow(row);
+        printf("    %-10s installs on Windows %s (%s)\n", tag != nullptr ? tag : "-", row.Label, row.Note);
+    }
+    printf(
+        "    %-10s silent installs run SETUP.EXE /qn REBOOT=ReallySuppress, not -s -SMS\n"
+        "    %-10s debug mode (diagnostic boxes); only as a file in the directory\n"
+        "               setup.exe is started from, so it cannot be stamped\n"
+        "\n"
+        "EXIT STATUS\n"
+        "    0  done; for check: no errors (there may be warnings)\n"
+        "    1  refused, a file could not be read or written, or check found errors\n"
+        "    2  bad usage\n"
+        "\n"
+        "EXAMPLES\n"
+        "    pack stamp pkg/setup.exe wxp.tag vst.tag\n"
+        "    pack show pkg\n"
+        "    pack check pkg\n",
+        MsiTag, DebugTag);
+}
+
+static int BadUsage(const char* problem) {
+    (void)fprintf(stderr, "pack: %s\n", problem);
+    PrintUsage(stderr);
+    (void)fputs("Try 'pack --help' for more.\n", stderr);
+    return 2;
+}
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        return BadUsage("no command given");
+    }
+    const std::string& command = args[0];
+    if (command == "--help" || command == "-h" || command == "help") {
+        PrintHelp();
+        return 0;
+    }
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i].size() > 1 && args[i][0] == '-') {
+            return BadUsage(("unknown option " + args[i]).c_str());
+        }
+    }
+    if (command == "stamp") {
+        if (args.size() < 3) {
+            return BadUsage("stamp needs an executable and at least one tag");
+        }
+        return StampTags(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
+    }
+    if (command == "show" || command == "check") {
+        if (args.size() != 2) {
+            return BadUsage((command + " needs exactly one package").c_str());
+        }
+        return command == "show" ? ShowPackage(args[1]) : CheckPackage(args[1]);
+    }
+    return BadUsage(("unknown command " + command).c_str());
+}
