@@ -1,6 +1,28 @@
 // How each runner starts its child, and what the tree removal does with each entry.
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
 #include <windows.h>
+#else
+// The host build has no Windows headers; the Windows builds check the same
+// decisions against the real ones.
+enum : unsigned long {
+    FILE_ATTRIBUTE_READONLY = 0x1,
+    FILE_ATTRIBUTE_HIDDEN = 0x2,
+    FILE_ATTRIBUTE_SYSTEM = 0x4,
+    FILE_ATTRIBUTE_DIRECTORY = 0x10,
+    FILE_ATTRIBUTE_ARCHIVE = 0x20,
+    FILE_ATTRIBUTE_NORMAL = 0x80,
+    FILE_ATTRIBUTE_REPARSE_POINT = 0x400,
+    INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF,
+    STARTF_USESHOWWINDOW = 0x1,
+    SW_MINIMIZE = 6,
+    CREATE_NEW_CONSOLE = 0x10,
+    NORMAL_PRIORITY_CLASS = 0x20,
+    CREATE_SEPARATE_WOW_VDM = 0x800,
+    CREATE_DEFAULT_ERROR_MODE = 0x04000000,
+};
+#endif
 
 #include <string>
 

@@ -1,0 +1,58 @@
+// Fuzzes the path joining of the directory-tree removal over arbitrary directory and entry names.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "common/run_state.h"
+#include "install/tree_entry.h"
+
+// A failed expectation names itself before the fuzzer records the input.
+#define CHECK(condition) ((condition) ? (void)0 : Fail(#condition, __LINE__))
+static void Fail(const char* condition, int line) {
+    fprintf(stderr, "%s:%d: expectation failed: %s\n", __FILE__, line, condition);
+    abort();
+}
+
+// A string as a C caller holds it: up to its first zero.
+static std::string CString(const std::string& text) {
+    return text.substr(0, strnlen(text.c_str(), text.size()));
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider input(data, size);
+    const unsigned long attributes = input.ConsumeIntegral<uint32_t>();
+    const size_t bufferSize =
+        input.ConsumeBool() ? PathBufferSize : input.ConsumeIntegralInRange<size_t>(1, 300);
+    const std::string directory = CString(input.ConsumeRandomLengthString(400));
+    const std::string name = CString(input.ConsumeRemainingBytesAsString());
+
+    // The full-path buffer is exactly bufferSize bytes: a write past it is caught.
+    char* fullPath = static_cast<char*>(malloc(bufferSize));
+    const TreeEntryAction action =
+        DecideTreeEntry(directory.c_str(), name.c_str(), attributes, fullPath, bufferSize);
+    const std::string joined = directory + "\\" + name;
+    const bool fits = joined.size() < bufferSize;
+
+    if (name == "." || name == "..") {
+        CHECK(action == LeaveTreeEntry);  // never the directory itself or its parent
+    } else if (!fits) {
+        CHECK(action == LeaveTreeEntry);  // a cut path is never acted on
+    } else if (attributes == 0x10) {
+        CHECK(action == EnterTreeEntry);
+    } else if ((attributes & 0x10) != 0) {
+        CHECK(action == TryDeleteTreeEntry);
+    } else {
+        CHECK(action == DeleteTreeFile);
+    }
+    if (action != LeaveTreeEntry) {
+        CHECK(memchr(fullPath, '\0', bufferSize) != nullptr);
+        CHECK(std::string(fullPath) == joined);
+    }
+    free(fullPath);
+    return 0;
+}
