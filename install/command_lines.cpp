@@ -1,6 +1,7 @@
 // Composition of the working directory and the child programs' command lines.
 #include "install/command_lines.h"
 
+#include "common/run_state.h"
 #include "common/text.h"
 
 // CreateProcessA without an application name resolves an unquoted path with
@@ -27,9 +28,37 @@ static int AppendPathToken(char* commandLine, size_t size, const char* directory
     return fits;
 }
 
-int ChooseDestination(const char* option, const char* tempPath, char* destination, size_t size,
+// Copies option into unquoted without its double quotes. A path with spaces
+// reaches the D option only in double quotes, and the option's value keeps
+// them; no Windows name can hold one, and a working directory written with
+// them is neither created nor accepted as a directory to run the installer
+// from, so they are dropped here, as the C runtime drops them from an
+// argument. Returns 0 when the rest does not fit.
+static int RemoveQuotes(const char* option, char* unquoted, size_t size) {
+    size_t length = 0;
+    for (const char* p = option; *p != '\0'; ++p) {
+        if (*p == '"') {
+            continue;
+        }
+        if (length + 1 >= size) {
+            unquoted[0] = '\0';
+            return 0;
+        }
+        unquoted[length++] = *p;
+    }
+    unquoted[length] = '\0';
+    return 1;
+}
+
+int ChooseDestination(const char* quotedOption, const char* tempPath, char* destination, size_t size,
                       int* temporary) {
     *temporary = 0;
+    char option[PathBufferSize];
+    if (RemoveQuotes(quotedOption, option, sizeof option) == 0) {
+        CopyText(destination, size, "");
+        return 0;
+    }
+    // A value of nothing but quotes names no directory: as if it were empty.
     if (option[0] == '\0') {
         *temporary = 1;
         if (tempPath == nullptr) {

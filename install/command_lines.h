@@ -5,9 +5,10 @@
 #include <stddef.h>
 
 // The working directory for a D option value (empty when the option is
-// absent): tempPath (ending in a backslash) followed by "QUILLER" with
-// *temporary set to 1 for an empty option; a value containing a colon
-// unchanged; any other value under the root of drive C. tempPath may be
+// absent), with any double quotes of the value left out: tempPath (ending in
+// a backslash) followed by "QUILLER" with *temporary set to 1 for an empty
+// option; a value containing a colon unchanged; any other value under the
+// root of drive C. tempPath may be
 // nullptr when the temporary path is unknown. Returns 1 when the directory
 // fitted in destination (size bytes), 0 when it did not or the temporary
 // path was needed and unknown.

@@ -53,14 +53,13 @@ static void RunPostProcess(const char* destination) {
 }
 
 int InstallPackage(const char* destinationOption) {
+    // Asked for every value: one of nothing but double quotes needs it too.
     char tempPath[PathBufferSize];
     const char* knownTempPath = nullptr;
-    if (destinationOption[0] == '\0') {
-        DWORD length = GetTempPathA(sizeof tempPath, tempPath);
-        // A result of the buffer's size or more is the size it would need.
-        if (length != 0 && length < sizeof tempPath) {
-            knownTempPath = tempPath;
-        }
+    DWORD length = GetTempPathA(sizeof tempPath, tempPath);
+    // A result of the buffer's size or more is the size it would need.
+    if (length != 0 && length < sizeof tempPath) {
+        knownTempPath = tempPath;
     }
     char destination[PathBufferSize];
     int temporary = 0;

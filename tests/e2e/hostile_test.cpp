@@ -525,6 +525,25 @@ TEST(HostileInput, NamesWithSpacesAndNonAsciiCharacters) {
         run.installer = "\"" + temp + "\\QUILLER\\SETUP.EXE\" -s -SMS";
         run.installerDir = temp + "\\QUILLER";
         sweep.Check(run);
+
+        // A -d value with spaces comes in double quotes, which the working directory leaves out.
+        run = HostileRun();
+        run.name = "quoted destination with spaces";
+        const std::string out = root + "\\out dir \xC4";
+        run.args = "-d\"" + out + "\" -s";
+        run.installer = "\"" + out + "\\SETUP.EXE\" -s -SMS";
+        run.installerDir = out;
+        run.mayAppear = {"out dir \xC4"};
+        sweep.Check(run);
+
+        // Nothing but quotes: the temporary working directory, as for an empty value.
+        run = HostileRun();
+        run.name = "quotes only";
+        run.args = "-s -d\"\"";
+        run.temp = temp;
+        run.installer = "\"" + temp + "\\QUILLER\\SETUP.EXE\" -s -SMS";
+        run.installerDir = temp + "\\QUILLER";
+        sweep.Check(run);
     }
 
     // ANSI letters beyond ASCII in a -d value.

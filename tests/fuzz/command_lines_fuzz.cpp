@@ -117,7 +117,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int chosen = ChooseDestination(option.c_str(), tempKnown ? tempPath.c_str() : nullptr, buffer,
                                          bufferSize, &temporary);
     CHECK(memchr(buffer, '\0', bufferSize) != nullptr);
-    if (option.empty()) {
+    // Double quotes, in which a value with spaces comes, are left out.
+    std::string unquoted;
+    for (char c : option) {
+        if (c != '"') {
+            unquoted += c;
+        }
+    }
+    if (unquoted.empty()) {
         CHECK(temporary == 1);
         if (tempKnown) {
             CheckComposed(buffer, bufferSize, chosen, tempPath + "QUILLER");
@@ -127,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         CHECK(temporary == 0);
         CheckComposed(buffer, bufferSize, chosen,
-                      option.find(':') != std::string::npos ? option : "C:\\" + option);
+                      unquoted.find(':') != std::string::npos ? unquoted : "C:\\" + unquoted);
     }
     const std::string destination = chosen != 0 ? std::string(buffer) : option;
 

@@ -29,8 +29,12 @@ TEST(ChooseDestination, TemporaryColonAndDriveCRules) {
         {"sub\\dir", nullptr, "C:\\sub\\dir", 0},
         {"D:\\out", nullptr, "D:\\out", 0},
         {"out:x", nullptr, "out:x", 0},  // a colon anywhere keeps the value as it is
-        {"\"C:\\My Out\"", nullptr, "\"C:\\My Out\"", 0},
-        {"\"my out\"", nullptr, "C:\\\"my out\"", 0},
+        // Double quotes, which a value with spaces comes in, are left out.
+        {"\"C:\\My Out\"", nullptr, "C:\\My Out", 0},
+        {"\"my out\"", nullptr, "C:\\my out", 0},
+        {"C:\\\"My Out\"\\x", nullptr, "C:\\My Out\\x", 0},
+        {"\"C:\\open quote", nullptr, "C:\\open quote", 0},
+        {"\"\"", "C:\\T\\", "C:\\T\\QUILLER", 1},  // nothing but quotes: as if empty
     };
     for (const auto& c : cases) {
         char destination[PathBufferSize];
