@@ -43,7 +43,7 @@ static bool ModelFind(const std::string& commandLine, char letter, std::string* 
 // A failed expectation names itself before the fuzzer records the input.
 #define CHECK(condition) ((condition) ? (void)0 : Fail(#condition, __LINE__))
 static void Fail(const char* condition, int line) {
-    fprintf(stderr, "%s:%d: expectation failed: %s\n", __FILE__, line, condition);
+    (void)fprintf(stderr, "%s:%d: expectation failed: %s\n", __FILE__, line, condition);
     abort();
 }
 
@@ -94,12 +94,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     free(value);
 
     // A caller with a longer command line still gets a value cut within the buffer.
-    std::string longer = arguments;
     bool longRunsToEnd = false;
     std::string longExpected;
-    const bool longPresent = ModelFind(longer, letter, &longExpected, &longRunsToEnd);
+    const bool longPresent = ModelFind(arguments, letter, &longExpected, &longRunsToEnd);
     value = static_cast<char*>(calloc(PathBufferSize, 1));
-    CHECK(FindOption(longer.c_str(), letter, value) == (longPresent ? 1 : 0));
+    CHECK(FindOption(arguments.c_str(), letter, value) == (longPresent ? 1 : 0));
     if (longPresent) {
         CHECK(std::string(value) == longExpected.substr(0, PathBufferSize - 1));
     }

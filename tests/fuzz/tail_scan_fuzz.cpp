@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 
 #include "launcher/tail_scan.h"
@@ -12,7 +13,7 @@
 // A failed expectation names itself before the fuzzer records the input.
 #define CHECK(condition) ((condition) ? (void)0 : Fail(#condition, __LINE__))
 static void Fail(const char* condition, int line) {
-    fprintf(stderr, "%s:%d: expectation failed: %s\n", __FILE__, line, condition);
+    (void)fprintf(stderr, "%s:%d: expectation failed: %s\n", __FILE__, line, condition);
     abort();
 }
 
@@ -46,9 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         tag = tag.substr(0, strnlen(tag.c_str(), tag.size()));
     }
 
-    // An exact-size copy: any read past the bytes given is caught.
-    char* bytes = static_cast<char*>(malloc(tail.size() + 1));
-    memcpy(bytes, tail.data(), tail.size());
+    // An exact-size copy, not terminated: any read past the bytes given is caught.
+    char* bytes = static_cast<char*>(malloc(tail.empty() ? 1 : tail.size()));
+    std::copy(tail.begin(), tail.end(), bytes);
     CHECK(TailHasTag(bytes, tail.size(), tag.c_str()) == (ModelHas(tail, tag) ? 1 : 0));
     // A short read: only the bytes read are searched.
     const size_t shorter = tail.size() / 2;

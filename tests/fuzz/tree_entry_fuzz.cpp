@@ -14,7 +14,7 @@
 // A failed expectation names itself before the fuzzer records the input.
 #define CHECK(condition) ((condition) ? (void)0 : Fail(#condition, __LINE__))
 static void Fail(const char* condition, int line) {
-    fprintf(stderr, "%s:%d: expectation failed: %s\n", __FILE__, line, condition);
+    (void)fprintf(stderr, "%s:%d: expectation failed: %s\n", __FILE__, line, condition);
     abort();
 }
 
