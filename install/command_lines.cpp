@@ -1,7 +1,6 @@
 // Composition of the working directory and the child programs' command lines.
 #include "install/command_lines.h"
 
-#include "common/run_state.h"
 #include "common/text.h"
 
 // CreateProcessA without an application name resolves an unquoted path with
@@ -28,38 +27,36 @@ static int AppendPathToken(char* commandLine, size_t size, const char* directory
     return fits;
 }
 
-// Copies option into unquoted without its double quotes. A path with spaces
-// reaches the D option only in double quotes, and the option's value keeps
-// them; no Windows name can hold one, and a working directory written with
-// them is neither created nor accepted as a directory to run the installer
-// from, so they are dropped here, as the C runtime drops them from an
-// argument. Returns 0 when the rest does not fit.
-static int RemoveQuotes(const char* option, char* unquoted, size_t size) {
-    size_t length = 0;
+// A path with spaces reaches the D option only in double quotes, and the
+// option's value keeps them. No Windows name can hold one, and a working
+// directory written with them is neither created nor accepted as a directory
+// to run the installer from, so the working directory leaves them out, as the
+// C runtime leaves them out of an argument.
+static int HasUnquotedText(const char* option) {
     for (const char* p = option; *p != '\0'; ++p) {
-        if (*p == '"') {
-            continue;
+        if (*p != '"') {
+            return 1;
         }
-        if (length + 1 >= size) {
-            unquoted[0] = '\0';
-            return 0;
-        }
-        unquoted[length++] = *p;
     }
-    unquoted[length] = '\0';
-    return 1;
+    return 0;
 }
 
-int ChooseDestination(const char* quotedOption, const char* tempPath, char* destination, size_t size,
+static int AppendUnquoted(char* destination, size_t size, const char* option) {
+    int fits = 1;
+    for (const char* p = option; *p != '\0'; ++p) {
+        if (*p != '"') {
+            const char character[2] = {*p, '\0'};
+            fits &= AppendText(destination, size, character);
+        }
+    }
+    return fits;
+}
+
+int ChooseDestination(const char* option, const char* tempPath, char* destination, size_t size,
                       int* temporary) {
     *temporary = 0;
-    char option[PathBufferSize];
-    if (RemoveQuotes(quotedOption, option, sizeof option) == 0) {
-        CopyText(destination, size, "");
-        return 0;
-    }
     // A value of nothing but quotes names no directory: as if it were empty.
-    if (option[0] == '\0') {
+    if (HasUnquotedText(option) == 0) {
         *temporary = 1;
         if (tempPath == nullptr) {
             CopyText(destination, size, "");
@@ -68,10 +65,9 @@ int ChooseDestination(const char* quotedOption, const char* tempPath, char* dest
         // The temporary path ends in a backslash already.
         return FormatText(destination, size, "%sQUILLER", tempPath);
     }
-    if (ContainsText(option, ":") != 0) {
-        return CopyText(destination, size, option);
-    }
-    return FormatText(destination, size, "C:\\%s", option);
+    int fits = CopyText(destination, size, ContainsText(option, ":") != 0 ? "" : "C:\\");
+    fits &= AppendUnquoted(destination, size, option);
+    return fits;
 }
 
 int ComposeExtractorCommand(const char* source, const char* destination, char* commandLine, size_t size) {
