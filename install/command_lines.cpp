@@ -1,6 +1,8 @@
 // Composition of the working directory and the child programs' command lines.
 #include "install/command_lines.h"
 
+#include <string.h>
+
 #include "common/text.h"
 
 // CreateProcessA without an application name resolves an unquoted path with
@@ -22,6 +24,14 @@ static int AppendPathToken(char* commandLine, size_t size, const char* directory
     fits &= AppendText(commandLine, size, directory);
     fits &= AppendText(commandLine, size, suffix);
     if (quoted != 0) {
+        // The C runtime reads backslashes right before a double quote as
+        // escapes: "C:\My Files\" would end in a quote character instead of
+        // the token. Doubled, they stand for themselves.
+        if (suffix[0] == '\0') {
+            for (const char* p = directory + strlen(directory); p > directory && p[-1] == '\\'; --p) {
+                fits &= AppendText(commandLine, size, "\\");
+            }
+        }
         fits &= AppendText(commandLine, size, "\"");
     }
     return fits;

@@ -29,8 +29,15 @@ static bool HasSpace(const std::string& path) {
 
 // A path as one command-line token: in double quotes only when it holds a
 // space and is not quoted already.
+// Backslashes right before the closing quote are doubled, as the C runtime
+// reads them as escapes there.
 static std::string Token(const std::string& path) {
-    return HasSpace(path) && (path.empty() || path[0] != '"') ? "\"" + path + "\"" : path;
+    if (!HasSpace(path) || path[0] == '"') {
+        return path;
+    }
+    const size_t last = path.find_last_not_of('\\');
+    const size_t trailing = last == std::string::npos ? path.size() : path.size() - 1 - last;
+    return "\"" + path + std::string(trailing, '\\') + "\"";
 }
 
 // The arguments a child started with commandLine sees, by the rules of the
@@ -88,15 +95,14 @@ static void CheckComposed(const char* buffer, size_t size, int result, const std
 
 // A path a child would see whole: none of the characters Windows forbids in
 // names that also steer the argument split (double quotes, tabs and other
-// control characters), and, when it goes in quotes, no backslash right
-// before the closing one.
+// control characters).
 static bool PlainPath(const std::string& path) {
     for (char c : path) {
         if (c == '"' || (c > 0 && c < ' ')) {
             return false;
         }
     }
-    return !(HasSpace(path) && !path.empty() && path.back() == '\\');
+    return true;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

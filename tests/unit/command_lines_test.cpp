@@ -82,6 +82,10 @@ TEST(ComposeExtractorCommand, FiveTokensQuotedWhereSpaces) {
          "C:\\pkg\\unzip.exe -o \"C:\\pkg\\package.zip\" -d \"C:\\Temp Dir\\QUILLER\""},
         {"C:\\pkg", "\"C:\\My Out\"", "C:\\pkg\\unzip.exe -o \"C:\\pkg\\package.zip\" -d \"C:\\My Out\""},
         {"C:\\", "C:\\out", "C:\\\\unzip.exe -o \"C:\\\\package.zip\" -d C:\\out"},
+        // A quoted destination ending in backslashes doubles them, so that the
+        // extractor does not read the closing quote as a quote character.
+        {"C:\\pkg", "C:\\My Out\\", "C:\\pkg\\unzip.exe -o \"C:\\pkg\\package.zip\" -d \"C:\\My Out\\\\\""},
+        {"C:\\pkg", "C:\\out\\", "C:\\pkg\\unzip.exe -o \"C:\\pkg\\package.zip\" -d C:\\out\\"},
     };
     for (const auto& c : cases) {
         char commandLine[PathBufferSize];
