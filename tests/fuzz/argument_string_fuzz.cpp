@@ -8,13 +8,7 @@
 #include <string>
 
 #include "launcher/argument_string.h"
-
-// A failed expectation names itself before the fuzzer records the input.
-#define CHECK(condition) ((condition) ? (void)0 : Fail(#condition, __LINE__))
-static void Fail(const char* condition, int line) {
-    (void)fprintf(stderr, "%s:%d: expectation failed: %s\n", __FILE__, line, condition);
-    abort();
-}
+#include "tests/fuzz/fuzz_check.h"
 
 // The program name is one token, in double quotes (to the closing one or the
 // end) or up to the first blank or control character; the blanks and

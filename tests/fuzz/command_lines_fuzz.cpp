@@ -11,17 +11,7 @@
 
 #include "common/run_state.h"
 #include "install/command_lines.h"
-
-// A failed expectation names itself before the fuzzer records the input.
-#define CHECK(condition) ((condition) ? (void)0 : Fail(#condition, __LINE__))
-static void Fail(const char* condition, int line) {
-    (void)fprintf(stderr, "%s:%d: expectation failed: %s\n", __FILE__, line, condition);
-    abort();
-}
-
-static std::string CString(const std::string& text) {
-    return text.substr(0, strnlen(text.c_str(), text.size()));
-}
+#include "tests/fuzz/fuzz_check.h"
 
 static bool HasSpace(const std::string& path) {
     return path.find(' ') != std::string::npos;

@@ -10,6 +10,7 @@
 #include "common/run_state.h"
 #include "common/text.h"
 #include "launcher/option_search.h"
+#include "tests/fuzz/fuzz_check.h"
 
 // The contract, spelled out with std::string: the first of "-X", "-x", "/X",
 // "/x" found anywhere wins at its first occurrence; the value runs from right
@@ -38,13 +39,6 @@ static bool ModelFind(const std::string& commandLine, char letter, std::string* 
         return true;
     }
     return false;
-}
-
-// A failed expectation names itself before the fuzzer records the input.
-#define CHECK(condition) ((condition) ? (void)0 : Fail(#condition, __LINE__))
-static void Fail(const char* condition, int line) {
-    (void)fprintf(stderr, "%s:%d: expectation failed: %s\n", __FILE__, line, condition);
-    abort();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -9,13 +9,7 @@
 #include <string>
 
 #include "launcher/tail_scan.h"
-
-// A failed expectation names itself before the fuzzer records the input.
-#define CHECK(condition) ((condition) ? (void)0 : Fail(#condition, __LINE__))
-static void Fail(const char* condition, int line) {
-    (void)fprintf(stderr, "%s:%d: expectation failed: %s\n", __FILE__, line, condition);
-    abort();
-}
+#include "tests/fuzz/fuzz_check.h"
 
 // Only the first TailRegionSize bytes given count, and a zero byte is a "^"
 // rather than the end of the text.

@@ -9,17 +9,7 @@
 #include <string>
 
 #include "common/text.h"
-
-// A failed expectation names itself before the fuzzer records the input.
-#define CHECK(condition) ((condition) ? (void)0 : Fail(#condition, __LINE__))
-static void Fail(const char* condition, int line) {
-    (void)fprintf(stderr, "%s:%d: expectation failed: %s\n", __FILE__, line, condition);
-    abort();
-}
-
-static std::string CString(const std::string& text) {
-    return text.substr(0, strnlen(text.c_str(), text.size()));
-}
+#include "tests/fuzz/fuzz_check.h"
 
 // After a call over an exact-size buffer: the result says whether the whole
 // text fitted, and the buffer holds the text, or as much as fits, terminated.

@@ -10,19 +10,9 @@
 
 #include "common/run_state.h"
 #include "install/tree_entry.h"
-
-// A failed expectation names itself before the fuzzer records the input.
-#define CHECK(condition) ((condition) ? (void)0 : Fail(#condition, __LINE__))
-static void Fail(const char* condition, int line) {
-    (void)fprintf(stderr, "%s:%d: expectation failed: %s\n", __FILE__, line, condition);
-    abort();
-}
+#include "tests/fuzz/fuzz_check.h"
 
 // A string as a C caller holds it: up to its first zero.
-static std::string CString(const std::string& text) {
-    return text.substr(0, strnlen(text.c_str(), text.size()));
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     const unsigned long attributes = input.ConsumeIntegral<uint32_t>();
