@@ -1,0 +1,14 @@
+// Benchmark program: removes one directory tree with RemoveDirectoryTree, the
+// launcher's own removal of its temporary working directory.
+//   bench_remove.exe DIRECTORY
+#include <stdio.h>
+
+#include "install/remove_tree.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: bench_remove DIRECTORY\n");
+        return 2;
+    }
+    return RemoveDirectoryTree(argv[1]) == 1 ? 0 : 1;
+}
