@@ -7,7 +7,7 @@
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        fprintf(stderr, "usage: bench_remove DIRECTORY\n");
+        (void)fprintf(stderr, "usage: bench_remove DIRECTORY\n");
         return 2;
     }
     return RemoveDirectoryTree(argv[1]) == 1 ? 0 : 1;

@@ -71,7 +71,8 @@ static int TimeProgram(bool box, const char* directory, const std::vector<std::s
     QueryPerformanceCounter(&start);
     if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, directory, &startup,
                        &child) == FALSE) {
-        fprintf(stderr, "bench_timer: cannot start %s (error %lu)\n", commandLine.c_str(), GetLastError());
+        (void)fprintf(stderr, "bench_timer: cannot start %s (error %lu)\n", commandLine.c_str(),
+                      GetLastError());
         return 0;
     }
     char title[256] = "";
@@ -96,19 +97,19 @@ static int TimeProgram(bool box, const char* directory, const std::vector<std::s
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     if (box) {
-        printf("box %.0f %.0f %lu %s\n", Microseconds(start, seen, frequency),
-               Microseconds(start, end, frequency), exitCode, title[0] != '\0' ? title : "(no box)");
+        (void)printf("box %.0f %.0f %lu %s\n", Microseconds(start, seen, frequency),
+                     Microseconds(start, end, frequency), exitCode, title[0] != '\0' ? title : "(no box)");
     } else {
-        printf("run %.0f %lu\n", Microseconds(start, end, frequency), exitCode);
+        (void)printf("run %.0f %lu\n", Microseconds(start, end, frequency), exitCode);
     }
-    fflush(stdout);
+    (void)fflush(stdout);
     return 1;
 }
 
 static int Usage() {
-    fprintf(stderr,
-            "usage: bench_timer [--env NAME=VALUE]... STEP [--then STEP]...\n"
-            "  STEP: run|box DIRECTORY PROGRAM [ARGS...] | clean DIRECTORY\n");
+    (void)fprintf(stderr,
+                  "usage: bench_timer [--env NAME=VALUE]... STEP [--then STEP]...\n"
+                  "  STEP: run|box DIRECTORY PROGRAM [ARGS...] | clean DIRECTORY\n");
     return 2;
 }
 
@@ -119,7 +120,7 @@ int main(int argc, char** argv) {
         size_t equals = setting.find('=');
         if (equals == std::string::npos || SetEnvironmentVariableA(setting.substr(0, equals).c_str(),
                                                                    setting.substr(equals + 1).c_str()) == 0) {
-            fprintf(stderr, "bench_timer: bad --env %s\n", setting.c_str());
+            (void)fprintf(stderr, "bench_timer: bad --env %s\n", setting.c_str());
             return 2;
         }
         i += 2;

@@ -3,7 +3,8 @@
 // the bench can tell that the installer really ran.
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+// Entered directly, without the C runtime's start-up code, like setup.exe.
+extern "C" void WINAPI SetupEntry() {
     char mark[MAX_PATH];
     DWORD length = GetEnvironmentVariableA("BENCH_INSTALLER_MARK", mark, sizeof mark);
     if (length != 0 && length < sizeof mark) {
@@ -15,5 +16,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             CloseHandle(file);
         }
     }
-    return 0;
+    ExitProcess(0);
 }

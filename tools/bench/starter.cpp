@@ -32,7 +32,7 @@ static void StartAndWait(RunnerKind kind, const char* directory, char* commandLi
     }
 }
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+static int StartBoth() {
     char source[PathBufferSize];
     char temp[PathBufferSize];
     DWORD sourceLength = GetCurrentDirectoryA(sizeof source, source);
@@ -52,4 +52,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     StartAndWait(ExtractorRunner, source, extract);
     StartAndWait(ProgramRunner, destination, install);
     return 1;
+}
+
+// Entered directly, without the C runtime's start-up code, like setup.exe.
+extern "C" void WINAPI SetupEntry() {
+    ExitProcess(static_cast<UINT>(StartBoth()));
 }
