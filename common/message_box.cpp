@@ -5,13 +5,50 @@
 
 #include "common/run_state.h"
 
+// USER32 is loaded when the first box is shown or looked for, not at start:
+// loading it connects the process to the window system, which costs a run
+// that shows nothing (silent, no debug) more than all the rest of its own
+// work. Each call asks the loader again; after the first this only counts a
+// reference, and no state is shared between the threads that show boxes.
+static FARPROC UserFunction(const char* name) {
+    HMODULE library = LoadLibraryA("user32.dll");
+    return library != nullptr ? GetProcAddress(library, name) : nullptr;
+}
+
+// Casts through void (*)(), the function type that matches every other.
+template <typename Function>
+static Function AsFunction(FARPROC address) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
+
 void ShowMessage(const char* text, const char* title) {
-    // The button pressed carries no information: there is only OK.
-    (void)MessageBoxA(nullptr, text, title, MB_OK);
+    typedef int(WINAPI * MessageBoxFunction)(HWND, LPCSTR, LPCSTR, UINT);
+    MessageBoxFunction messageBox = AsFunction<MessageBoxFunction>(UserFunction("MessageBoxA"));
+    if (messageBox != nullptr) {
+        // The button pressed carries no information: there is only OK.
+        (void)messageBox(nullptr, text, title, MB_OK);
+    }
 }
 
 void ShowDiagnostic(const char* text, const char* title) {
     if (RunState.DebugMode != 0) {
         ShowMessage(text, title);
     }
+}
+
+int CloseMessageBox(const char* title) {
+    typedef HWND(WINAPI * FindWindowFunction)(LPCSTR, LPCSTR);
+    typedef LRESULT(WINAPI * SendMessageFunction)(HWND, UINT, WPARAM, LPARAM);
+    FindWindowFunction findWindow = AsFunction<FindWindowFunction>(UserFunction("FindWindowA"));
+    SendMessageFunction sendMessage = AsFunction<SendMessageFunction>(UserFunction("SendMessageA"));
+    if (findWindow == nullptr || sendMessage == nullptr) {
+        return 0;
+    }
+    // 32770 is the class atom of the standard dialog box a message box uses.
+    HWND box = findWindow(MAKEINTATOM(32770), title);
+    if (box == nullptr) {
+        return 0;
+    }
+    sendMessage(box, WM_CLOSE, 0, 0);
+    return 1;
 }

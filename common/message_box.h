@@ -6,3 +6,7 @@ void ShowMessage(const char* text, const char* title);
 
 // Shows a box only in debug mode.
 void ShowDiagnostic(const char* text, const char* title);
+
+// Closes the top-level message box titled exactly title, when one is on the
+// screen, by sending it WM_CLOSE. Returns 1 when one was found, else 0.
+int CloseMessageBox(const char* title);

@@ -51,11 +51,5 @@ int StartWaitNotice() {
 }
 
 int CloseWaitNotice() {
-    // 32770 is the class atom of the standard dialog box a message box uses.
-    HWND box = FindWindowA(MAKEINTATOM(32770), ProductTitle);
-    if (box == nullptr) {
-        return 0;
-    }
-    SendMessageA(box, WM_CLOSE, 0, 0);
-    return 1;
+    return CloseMessageBox(ProductTitle);
 }

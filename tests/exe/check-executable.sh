@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks a built setup.exe for what it must be: a GUI program for the right
-# machine, no resources (so no manifest), importing only KERNEL32, USER32 and
-# msvcrt, OS and subsystem version 4.0, stripped. Prints its size.
+# machine, no resources (so no manifest), importing only KERNEL32 and msvcrt
+# (USER32 is loaded on the first box), OS and subsystem version 4.0,
+# stripped. Prints its size.
 #   check-executable.sh EXE win32|win64
 set -u
 exe=$1
@@ -36,7 +37,12 @@ resource=$(grep 'Resource Directory' <<<"$headers" | head -1)
 [[ "$(awk "{ print \$3 \$4 }" <<<"$resource")" =~ ^0+$ ]] || fail "resource directory not empty: $resource"
 grep -q '\.rsrc' <<<"$sections" && fail "has a .rsrc section"
 imports=$(awk '/DLL Name:/ { print $3 }' <<<"$headers" | sort | tr '\n' ' ')
-[ "$imports" = "KERNEL32.dll USER32.dll msvcrt.dll " ] || fail "imports are [$imports], not [KERNEL32.dll USER32.dll msvcrt.dll]"
+[ "$imports" = "KERNEL32.dll msvcrt.dll " ] || fail "imports are [$imports], not [KERNEL32.dll msvcrt.dll]"
+# USER32 is loaded when the first box is shown or looked for; the names it is
+# loaded and used by must be in the file.
+for name in user32.dll MessageBoxA FindWindowA SendMessageA; do
+    grep -qa "$name" "$exe" || fail "does not name $name"
+done
 [ "$("$objdump" -t "$exe" 2>/dev/null | grep -c '^\[')" = "0" ] || fail "not stripped (has a symbol table)"
 
 size=$(stat -c %s "$exe")
