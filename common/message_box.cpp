@@ -36,6 +36,27 @@ void ShowDiagnostic(const char* text, const char* title) {
     }
 }
 
+// The class atom of the standard dialog box a message box uses.
+enum { DialogClassAtom = 32770 };
+
+int IsMessageBoxOfThread(const char* title, unsigned long threadId) {
+    typedef HWND(WINAPI * FindWindowExFunction)(HWND, HWND, LPCSTR, LPCSTR);
+    typedef DWORD(WINAPI * WindowThreadFunction)(HWND, LPDWORD);
+    FindWindowExFunction findWindowEx = AsFunction<FindWindowExFunction>(UserFunction("FindWindowExA"));
+    WindowThreadFunction windowThread =
+        AsFunction<WindowThreadFunction>(UserFunction("GetWindowThreadProcessId"));
+    if (findWindowEx == nullptr || windowThread == nullptr) {
+        return 0;
+    }
+    HWND box = nullptr;
+    while ((box = findWindowEx(nullptr, box, MAKEINTATOM(DialogClassAtom), title)) != nullptr) {
+        if (windowThread(box, nullptr) == threadId) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
 int CloseMessageBox(const char* title) {
     typedef HWND(WINAPI * FindWindowFunction)(LPCSTR, LPCSTR);
     typedef LRESULT(WINAPI * SendMessageFunction)(HWND, UINT, WPARAM, LPARAM);
@@ -44,8 +65,7 @@ int CloseMessageBox(const char* title) {
     if (findWindow == nullptr || sendMessage == nullptr) {
         return 0;
     }
-    // 32770 is the class atom of the standard dialog box a message box uses.
-    HWND box = findWindow(MAKEINTATOM(32770), title);
+    HWND box = findWindow(MAKEINTATOM(DialogClassAtom), title);
     if (box == nullptr) {
         return 0;
     }

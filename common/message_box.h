@@ -7,6 +7,10 @@ void ShowMessage(const char* text, const char* title);
 // Shows a box only in debug mode.
 void ShowDiagnostic(const char* text, const char* title);
 
+// 1 when a top-level message box titled exactly title, shown by the thread
+// threadId, exists; else 0.
+int IsMessageBoxOfThread(const char* title, unsigned long threadId);
+
 // Closes the top-level message box titled exactly title, when one is on the
 // screen, by sending it WM_CLOSE. Returns 1 when one was found, else 0.
 int CloseMessageBox(const char* title);

@@ -16,17 +16,6 @@ static DWORD WINAPI ShowWaitNotice(LPVOID) {
 // How long StartWaitNotice waits for the box to come up, in 10 ms steps.
 static const int NoticeWaitSteps = 200;
 
-// 1 when the notice thread's box exists.
-static int NoticeIsUp(DWORD threadId) {
-    HWND box = nullptr;
-    while ((box = FindWindowExA(nullptr, box, MAKEINTATOM(32770), ProductTitle)) != nullptr) {
-        if (GetWindowThreadProcessId(box, nullptr) == threadId) {
-            return 1;
-        }
-    }
-    return 0;
-}
-
 int StartWaitNotice() {
     SECURITY_ATTRIBUTES security;
     security.nLength = sizeof security;
@@ -44,7 +33,7 @@ int StartWaitNotice() {
     // box would then stay up, saying "Copying Files", all through the
     // installer. Waiting (a short, bounded while) for it to come up lets
     // CloseWaitNotice always find it.
-    for (int step = 0; step < NoticeWaitSteps && NoticeIsUp(threadId) == 0; ++step) {
+    for (int step = 0; step < NoticeWaitSteps && IsMessageBoxOfThread(ProductTitle, threadId) == 0; ++step) {
         Sleep(10);
     }
     return 1;
