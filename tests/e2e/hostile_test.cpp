@@ -169,17 +169,7 @@ bool UnderAny(const std::string& path, const std::vector<std::string>& prefixes)
 }
 
 std::vector<std::string> LogLines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::string text = ReadFileAt(path);
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
+    return SplitLines(ReadFileAt(path));
 }
 
 // The sweep's figures for this process, printed at its end for the record.

@@ -53,17 +53,7 @@ RunOptions SetupRun(const Package& package, const std::string& args, const std::
 }
 
 std::vector<std::string> LogLines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::string text = ReadTextFile(path);
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
+    return SplitLines(ReadTextFile(path));
 }
 
 // What the recording installer logs when started with commandLine in dir.

@@ -3,9 +3,9 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <stdio.h>
 #include <string.h>
+#include <algorithm>
 
 const DWORD kPollMs = 20;
 // A box is read once it is visible and its text is set; an empty text is
@@ -444,4 +444,17 @@ std::string ReadTextFile(const std::string& path) {
 
 bool PathExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
 }

@@ -85,4 +85,7 @@ bool AppendToFile(const std::string& path, const std::string& text);
 std::string ReadTextFile(const std::string& path);
 bool PathExists(const std::string& path);  // file or directory
 
+// The lines of a text with CR LF line ends, as the recording programs write them.
+std::vector<std::string> SplitLines(const std::string& text);
+
 #endif

@@ -60,14 +60,22 @@ static int CheckTagNames(const std::vector<std::string>& tags) {
     return 0;
 }
 
+// Reads the whole executable; says why when it cannot.
+static bool ReadExecutable(const std::string& executable, std::string& bytes) {
+    std::string error;
+    if (!ReadWholeFile(executable, bytes, error)) {
+        Fail("cannot read " + executable + ": " + error);
+        return false;
+    }
+    return true;
+}
+
 int StampTags(const std::string& executable, const std::vector<std::string>& tags) {
     if (CheckTagNames(tags) == 0) {
         return 1;
     }
     std::string bytes;
-    std::string error;
-    if (!ReadWholeFile(executable, bytes, error)) {
-        Fail("cannot read " + executable + ": " + error);
+    if (!ReadExecutable(executable, bytes)) {
         return 1;
     }
     const PeFacts facts = ReadPeFacts(bytes);
@@ -111,6 +119,7 @@ int StampTags(const std::string& executable, const std::vector<std::string>& tag
         printf("%s: unchanged\n", executable.c_str());
         return 0;
     }
+    std::string error;
     if (!ReplaceFile(executable, stamped, error)) {
         Fail("cannot write " + executable + ", nothing changed: " + error);
         return 1;
@@ -191,9 +200,7 @@ int ShowPackage(const std::string& target) {
         return 1;
     }
     std::string bytes;
-    std::string error;
-    if (!ReadWholeFile(executable, bytes, error)) {
-        Fail("cannot read " + executable + ": " + error);
+    if (!ReadExecutable(executable, bytes)) {
         return 1;
     }
     const PeFacts facts = ReadPeFacts(bytes);
