@@ -3,22 +3,15 @@
 
 #include <windows.h>
 
+#include "common/library_function.h"
 #include "common/run_state.h"
 
 // USER32 is loaded when the first box is shown or looked for, not at start:
 // loading it connects the process to the window system, which costs a run
 // that shows nothing (silent, no debug) more than all the rest of its own
-// work. Each call asks the loader again; after the first this only counts a
-// reference, and no state is shared between the threads that show boxes.
+// work.
 static FARPROC UserFunction(const char* name) {
-    HMODULE library = LoadLibraryA("user32.dll");
-    return library != nullptr ? GetProcAddress(library, name) : nullptr;
-}
-
-// Casts through void (*)(), the function type that matches every other.
-template <typename Function>
-static Function AsFunction(FARPROC address) {
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+    return LibraryFunction("user32.dll", name);
 }
 
 void ShowMessage(const char* text, const char* title) {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "common/ansi_path.h"
 #include "common/files.h"
 #include "common/message_box.h"
 #include "common/run_state.h"
@@ -55,12 +56,7 @@ static void RunPostProcess(const char* destination) {
 int InstallPackage(const char* destinationOption) {
     // Asked for every value: one of nothing but double quotes needs it too.
     char tempPath[PathBufferSize];
-    const char* knownTempPath = nullptr;
-    DWORD length = GetTempPathA(sizeof tempPath, tempPath);
-    // A result of the buffer's size or more is the size it would need.
-    if (length != 0 && length < sizeof tempPath) {
-        knownTempPath = tempPath;
-    }
+    const char* knownTempPath = ReadTempPath(tempPath) != 0 ? tempPath : nullptr;
     char destination[PathBufferSize];
     int temporary = 0;
     if (ChooseDestination(destinationOption, knownTempPath, destination, sizeof destination, &temporary) ==
@@ -73,8 +69,7 @@ int InstallPackage(const char* destinationOption) {
     CreateDirectoryA(destination, nullptr);
 
     char source[PathBufferSize];
-    DWORD sourceLength = GetCurrentDirectoryA(sizeof source, source);
-    if (sourceLength != 0 && sourceLength < sizeof source) {
+    if (ReadCurrentDirectory(source) != 0) {
         if (RunState.SilentMode == 0) {
             StartWaitNotice();
         }

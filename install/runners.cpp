@@ -3,23 +3,15 @@
 
 #include <windows.h>
 
+#include "common/ansi_path.h"
 #include "common/message_box.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "install/runner_setup.h"
 
-// Saves the current directory whole, or reports that it cannot. The buffer is
-// the platform's MAX_PATH, which holds every current directory a program
-// without long-path awareness can have; a narrower one would cut some short.
-static int SaveCurrentDirectory(char (&saved)[PathBufferSize]) {
-    DWORD length = GetCurrentDirectoryA(sizeof saved, saved);
-    if (length == 0 || length >= sizeof saved) {
-        saved[0] = '\0';
-        return 0;
-    }
-    return 1;
-}
-
+// The current directory is saved whole and in an ANSI spelling that names it,
+// or not at all (ReadCurrentDirectory returns 0): a directory that does not
+// fit the buffer or has no such spelling could not be returned to.
 // The current directory is changed only when the one before can be restored;
 // the child still gets the directory as its own either way.
 static void EnterRunDirectory(int saved, const char* directory) {
@@ -74,7 +66,7 @@ static int StartAndWait(RunnerKind kind, const char* directory, const char* comm
 
 int RunExtractor(const char* directory, const char* commandLine) {
     char savedDirectory[PathBufferSize];
-    int saved = SaveCurrentDirectory(savedDirectory);
+    int saved = ReadCurrentDirectory(savedDirectory);
     ShowDiagnostic(savedDirectory, "Velmora Quillet: Directory into Run");
     ShowDiagnostic(directory, "Velmora Quillet: Directory to Run From");
     EnterRunDirectory(saved, directory);
@@ -88,7 +80,7 @@ int RunExtractor(const char* directory, const char* commandLine) {
 
 int RunProgram(const char* directory, const char* commandLine) {
     char savedDirectory[PathBufferSize];
-    int saved = SaveCurrentDirectory(savedDirectory);
+    int saved = ReadCurrentDirectory(savedDirectory);
     EnterRunDirectory(saved, directory);
     ShowDiagnostic(savedDirectory, "Directory into Run");
     ShowDiagnostic(directory, "Directory to Run From");

@@ -1,11 +1,22 @@
 // Splitting the program name off the process command line.
 #include "launcher/argument_string.h"
 
-const char* SkipProgramName(const char* commandLine) {
-    const char* p = commandLine;
+// A code unit as a number: ANSI bytes above 127 count as printable, like the
+// wide units they stand for.
+static unsigned Unit(char c) {
+    return static_cast<unsigned char>(c);
+}
+
+static unsigned Unit(WideChar c) {
+    return c;
+}
+
+template <typename Char>
+static const Char* SkipName(const Char* commandLine) {
+    const Char* p = commandLine;
     if (*p == '"') {
         ++p;
-        while (*p != '\0' && *p != '"') {
+        while (*p != 0 && *p != '"') {
             ++p;
         }
         if (*p == '"') {
@@ -13,12 +24,20 @@ const char* SkipProgramName(const char* commandLine) {
         }
     } else {
         // Any control character ends the name, as it does for the C runtime.
-        while (static_cast<unsigned char>(*p) > ' ') {
+        while (Unit(*p) > ' ') {
             ++p;
         }
     }
-    while (*p != '\0' && static_cast<unsigned char>(*p) <= ' ') {
+    while (*p != 0 && Unit(*p) <= ' ') {
         ++p;
     }
     return p;
+}
+
+const char* SkipProgramName(const char* commandLine) {
+    return SkipName(commandLine);
+}
+
+const WideChar* SkipProgramName(const WideChar* commandLine) {
+    return SkipName(commandLine);
 }

@@ -2,6 +2,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "common/ansi_path.h"
 #include "common/files.h"
 #include "common/message_box.h"
 #include "common/run_state.h"
@@ -18,36 +19,81 @@ static const char RefusalTitle[] = "Quillet Check";
 static const char DestinationTitle[] = "Velmora Quillet: Output Directory Specified.";
 static const char DestinationCutText[] = "Output directory cut off by the command-line limit; ignored.";
 
-// The full path of this executable, or empty when it does not fit: a cut path
-// would name another file.
-static void RecordProgramPath() {
-    DWORD length = GetModuleFileNameA(nullptr, RunState.ProgramPath, PathBufferSize);
-    if (length == 0 || length >= PathBufferSize) {
-        RunState.ProgramPath[0] = '\0';
+static const char DestinationUnusableText[] =
+    "Output directory cannot be created or named; nothing installed.";
+
+// The command line the options are read from: the ANSI copy, or the wide one
+// when the ANSI one misspells something (a look-alike could even pass for an
+// option). Each is the first PathBufferSize - 1 characters; complete is 0
+// when the argument string was longer.
+struct CommandLineCopy {
+    char Ansi[PathBufferSize];
+    WideChar Wide[PathBufferSize];
+    int UseWide;
+    int Complete;
+};
+
+static int HasOption(const CommandLineCopy& commandLine, char letter) {
+    return commandLine.UseWide != 0 ? FindOption(commandLine.Wide, letter, nullptr)
+                                    : FindOption(commandLine.Ansi, letter, nullptr);
+}
+
+// The D option's value. An ANSI spelling that round-trips is used as the ANSI
+// copy would give it; a value only the wide copy spells is left in wideValue
+// with destination empty, to be created by its wide name. Returns 1 when the
+// option is present.
+static int ReadDestinationOption(const CommandLineCopy& commandLine, char* destination, WideChar* wideValue) {
+    memset(destination, 0, PathBufferSize);
+    memset(wideValue, 0, PathBufferSize * sizeof(WideChar));
+    int present = 0;
+    int runsToEnd = 0;
+    if (commandLine.UseWide == 0) {
+        present = FindOption(commandLine.Ansi, 'D', destination);
+        runsToEnd = OptionValueRunsToEnd(commandLine.Ansi, 'D');
+    } else {
+        present = FindOption(commandLine.Wide, 'D', wideValue);
+        runsToEnd = OptionValueRunsToEnd(commandLine.Wide, 'D');
+        if (SpellRoundTrip(wideValue, destination, PathBufferSize) != 0) {
+            wideValue[0] = 0;
+        }
     }
+    if (present != 0 && commandLine.Complete == 0 && runsToEnd != 0) {
+        // The value reaches the point where the argument string was cut,
+        // so it may be cut short itself: never install into such a path.
+        memset(destination, 0, PathBufferSize);
+        wideValue[0] = 0;
+        ShowDiagnostic(DestinationCutText, ShortTitle);
+    } else if (present != 0 && wideValue[0] == 0) {
+        ShowDiagnostic(destination, DestinationTitle);
+    }
+    return present;
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
-    RecordProgramPath();
+    // A path that does not fit or has no ANSI spelling stays empty: a cut or
+    // misspelled path would name another file.
+    (void)ReadProgramPath(RunState.ProgramPath);
 
     // Options are read from the first PathBufferSize - 1 characters only;
     // whatever lies beyond is ignored like any other stray text.
-    char commandLine[PathBufferSize];
-    int commandLineComplete = CopyText(commandLine, arguments);
+    CommandLineCopy commandLine;
+    int wideComplete = 0;
+    commandLine.UseWide = ReadWideArguments(commandLine.Wide, &wideComplete);
+    commandLine.Complete = CopyText(commandLine.Ansi, arguments);
+    if (commandLine.UseWide != 0) {
+        commandLine.Complete = wideComplete;
+    }
 
     // Before any directory change, so only the launch directory counts.
     RunState.DebugMode = FileExists("debug.tag");
 
-    if (FindOption(commandLine, 'H', nullptr) != 0) {
+    if (HasOption(commandLine, 'H') != 0) {
         ShowMessage(UsageText, ProductTitle);
         return 0;
     }
 
     char launchDirectory[PathBufferSize];
-    DWORD length = GetCurrentDirectoryA(PathBufferSize, launchDirectory);
-    if (length == 0 || length >= PathBufferSize) {
-        launchDirectory[0] = '\0';  // only shown, never used as a path
-    }
+    (void)ReadCurrentDirectory(launchDirectory);  // only shown, never used as a path
 
     // Without a program directory the process stays in the launch directory,
     // as it does when the change itself fails.
@@ -61,22 +107,25 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
     (void)FormatText(text, sizeof text, "Current: %s\nRun: %s", launchDirectory, programDirectory);
     ShowDiagnostic(text, ShortTitle);
 
-    RunState.SilentMode = FindOption(commandLine, 'S', nullptr);
+    RunState.SilentMode = HasOption(commandLine, 'S');
 
     char destinationOption[PathBufferSize];
-    memset(destinationOption, 0, sizeof destinationOption);
-    if (FindOption(commandLine, 'D', destinationOption) != 0) {
-        if (commandLineComplete == 0 && OptionValueRunsToEnd(commandLine, 'D') != 0) {
-            // The value reaches the point where the argument string was cut,
-            // so it may be cut short itself: never install into such a path.
-            memset(destinationOption, 0, sizeof destinationOption);
-            ShowDiagnostic(DestinationCutText, ShortTitle);
-        } else {
-            ShowDiagnostic(destinationOption, DestinationTitle);
-        }
-    }
+    WideChar wideDestination[PathBufferSize];
+    (void)ReadDestinationOption(commandLine, destinationOption, wideDestination);
 
     if (CheckOperatingSystem() != 0) {
+        if (wideDestination[0] != 0) {
+            // Created only now that the package installs, by its wide name,
+            // and used through its ANSI (short) spelling, which holds a colon
+            // and so is taken as it is.
+            WideChar directory[PathBufferSize];
+            if (WideDestination(wideDestination, directory, PathBufferSize) == 0 ||
+                CreateSpelledDirectory(directory, destinationOption) == 0) {
+                ShowDiagnostic(DestinationUnusableText, ShortTitle);
+                return 1;
+            }
+            ShowDiagnostic(destinationOption, DestinationTitle);
+        }
         (void)InstallPackage(destinationOption);
         return 1;
     }

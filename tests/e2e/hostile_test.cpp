@@ -34,22 +34,46 @@ const size_t kLimit = 259;  // the longest path or command line a 260-byte buffe
 const std::vector<std::string> kAllVersionTags = {"nt4.tag", "w2k.tag", "wxp.tag",
                                                   "x64.tag", "s23.tag", "vst.tag"};
 
-// Long paths are reached through the wide functions and the \\?\ prefix,
-// which the program itself never uses.
-std::wstring Wide(const std::string& text) {
-    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+// Paths here are UTF-8, so that names the ANSI code page cannot spell can be
+// written too; what the program itself reports (its boxes, the installer's
+// log) is ANSI and is read through FromAnsi. Long paths are reached through
+// the wide functions and the \\?\ prefix, which the program itself never uses.
+std::wstring Wide(const std::string& text, UINT codePage = CP_UTF8) {
+    int length = MultiByteToWideChar(codePage, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &wide[0], length);
+    MultiByteToWideChar(codePage, 0, text.c_str(), static_cast<int>(text.size()), &wide[0], length);
     return wide;
 }
 
 std::string Narrow(const std::wstring& text) {
-    int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
                                      nullptr, nullptr);
     std::string narrow(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0], length, nullptr,
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0], length, nullptr,
                         nullptr);
     return narrow;
+}
+
+std::string FromAnsi(const std::string& text) {
+    return Narrow(Wide(text, CP_ACP));
+}
+
+// The short (8.3) form of an existing path, the spelling the program must use
+// for a name the ANSI code page cannot spell.
+std::string ShortForm(const std::string& path) {
+    wchar_t shortPath[1024];
+    DWORD length = GetShortPathNameW(Wide(path).c_str(), shortPath, 1024);
+    return length == 0 || length >= 1024 ? std::string("(no short form)") : Narrow(shortPath);
+}
+
+// text with "%SHORT%" replaced by shortForm.
+std::string Expand(std::string text, const std::string& shortForm) {
+    const std::string mark = "%SHORT%";
+    size_t at = text.find(mark);
+    if (at != std::string::npos) {
+        text.replace(at, mark.size(), shortForm);
+    }
+    return text;
 }
 
 std::wstring Long(const std::string& path) {
@@ -169,7 +193,11 @@ bool UnderAny(const std::string& path, const std::vector<std::string>& prefixes)
 }
 
 std::vector<std::string> LogLines(const std::string& path) {
-    return SplitLines(ReadFileAt(path));
+    std::vector<std::string> lines = SplitLines(ReadFileAt(path));
+    for (std::string& line : lines) {
+        line = FromAnsi(line);
+    }
+    return lines;
 }
 
 // The sweep's figures for this process, printed at its end for the record.
@@ -198,16 +226,18 @@ int FailureCount() {
 // One hostile run and everything it must leave as it was.
 struct HostileRun {
     std::string name;
+    std::string package;  // setup.exe's directory; empty: the case root
     std::string args;
     std::string currentDir;                                // empty: the case root
     std::vector<std::pair<std::string, std::string>> env;  // on top of TEMP, TMP and the installer log
     std::string temp;                                      // TEMP and TMP; empty: <root>\temp
     unsigned long exitCode = 1;
     std::vector<std::pair<std::string, std::string>> boxes;  // exactly these, in order (title, text)
-    bool debugBoxes = false;             // debug mode: boxes of ShortTitle come first, then `boxes`
-    bool notice = false;                 // interactive: the please-wait box may show, and nothing else
-    std::string installer;               // the installer's expected command line; empty: it must not run
-    std::string installerDir;            // and its directory
+    bool debugBoxes = false;   // debug mode: boxes of ShortTitle come first, then `boxes`
+    bool notice = false;       // interactive: the please-wait box may show, and nothing else
+    std::string installer;     // the installer's expected command line; empty: it must not run
+    std::string installerDir;  // and its directory
+    std::string shortOf;       // a directory the run creates: "%SHORT%" in the two above is its short form
     std::vector<std::string> mayAppear;  // relative to the root: trees the run may create
     std::vector<std::string> mayGo;      // relative to the root: trees the run may remove
     std::function<void(const Snapshot&, const Snapshot&)> more;  // further checks on before and after
@@ -229,8 +259,9 @@ public:
         const std::vector<std::string> scratchBefore = Names(kScratch);
 
         RunOptions options;
-        options.exe = root_ + "\\setup.exe";
+        options.exe = (run.package.empty() ? root_ : run.package) + "\\setup.exe";
         options.args = run.args;
+        options.utf8 = true;
         options.currentDir = run.currentDir.empty() ? root_ : run.currentDir;
         options.env = {{"TEMP", temp}, {"TMP", temp}, {"SETUP_TEST_LOG", log}, {"SETUP_TEST_MODE", ""}};
         options.env.insert(options.env.end(), run.env.begin(), run.env.end());
@@ -256,7 +287,7 @@ public:
             if (run.notice && box.title == kProductTitle && box.text == kNoticeText) {
                 continue;
             }
-            boxes.emplace_back(box.title, box.text);
+            boxes.emplace_back(FromAnsi(box.title), FromAnsi(box.text));
         }
         EXPECT_EQ(boxes, run.boxes);
         if (run.debugBoxes) {
@@ -272,8 +303,10 @@ public:
         } else {
             ASSERT_GE(lines.size(), 3U);
             lines.resize(3);
-            EXPECT_EQ(lines, (std::vector<std::string>{"installer: " + run.installer,
-                                                       "cwd: " + run.installerDir, "payload: present"}));
+            const std::string shortForm = run.shortOf.empty() ? std::string() : ShortForm(run.shortOf);
+            EXPECT_EQ(lines, (std::vector<std::string>{"installer: " + Expand(run.installer, shortForm),
+                                                       "cwd: " + Expand(run.installerDir, shortForm),
+                                                       "payload: present"}));
         }
 
         // Nothing new at the top of drive C or beside the case root.
@@ -505,9 +538,9 @@ TEST(HostileInput, PackageDirectoryNearMaxPath) {
 
 TEST(HostileInput, NamesWithSpacesAndNonAsciiCharacters) {
     // Spaces and ANSI letters beyond ASCII in the package and temporary directories.
-    std::string root = MakeCase("hostile names \xE9\xFC");
+    std::string root = MakeCase("hostile names éü");
     ASSERT_FALSE(root.empty());
-    const std::string temp = root + "\\temp dir \xE4";
+    const std::string temp = root + "\\temp dir ä";
     ASSERT_TRUE(MakeDirectory(temp));
     {
         Sweep sweep(root);
@@ -522,11 +555,11 @@ TEST(HostileInput, NamesWithSpacesAndNonAsciiCharacters) {
         // A -d value with spaces comes in double quotes, which the working directory leaves out.
         run = HostileRun();
         run.name = "quoted destination with spaces";
-        const std::string out = root + "\\out dir \xC4";
+        const std::string out = root + "\\out dir Ä";
         run.args = "-d\"" + out + "\" -s";
         run.installer = "\"" + out + "\\SETUP.EXE\" -s -SMS";
         run.installerDir = out;
-        run.mayAppear = {"out dir \xC4"};
+        run.mayAppear = {"out dir Ä"};
         sweep.Check(run);
 
         // The same ending in a backslash: the extractor still gets the directory whole.
@@ -549,12 +582,12 @@ TEST(HostileInput, NamesWithSpacesAndNonAsciiCharacters) {
     }
 
     // ANSI letters beyond ASCII in a -d value.
-    root = MakeCase("hostile_\xF6\xDF");
+    root = MakeCase("hostile_öß");
     ASSERT_FALSE(root.empty());
     Sweep sweep(root);
     HostileRun run;
     run.name = "non-ASCII destination";
-    const std::string out = root + "\\ausgabe_\xE4\xC9";
+    const std::string out = root + "\\ausgabe_äÉ";
     run.args = "-s -d" + out;
     run.installer = out + "\\SETUP.EXE -s -SMS";
     run.installerDir = out;
@@ -725,4 +758,186 @@ TEST(HostileInput, DeepWorkingTreeIsRemovedOnlyWithinItself) {
     };
     sweep.Check(run);
     RemoveLongTree(quiller);
+}
+
+// Names the ANSI code page (1252 here) cannot spell: Cyrillic letters come
+// back from the ANSI functions as '?', and 'ł' as its look-alike 'l', which
+// names the decoy beside it. The program must work through the short form
+// and never touch a decoy; a Latin-1 name keeps its own spelling.
+TEST(HostileInput, NamesTheAnsiCodePageCannotSpell) {
+    const std::string root = MakeCase("hostile_unspellable");
+    ASSERT_FALSE(root.empty());
+    const std::string programs = TestProgramDirectory();
+    const std::string setup = ReadFileAt(root + "\\setup.exe");
+    const std::string plainSetup = ReadFileAt(programs + "\\setup.exe");
+    // A decoy of the look-alike spelling, with a working directory and canaries of its own.
+    const auto makeDecoy = [&](const std::string& decoy) {
+        return MakeDirectory(decoy) && MakeDirectory(decoy + "\\QUILLER") &&
+               WriteFileAt(decoy + "\\canary.txt", std::string(500, 'd')) &&
+               WriteFileAt(decoy + "\\QUILLER\\SETUP.EXE", "decoy\r\n") &&
+               WriteFileAt(decoy + "\\QUILLER\\canary.txt", std::string(700, 'q'));
+    };
+    // A package directory: setup.exe with tags in its tail, or plain with tag files.
+    const auto makePackage = [&](const std::string& dir, const std::string& archive, bool tagFiles) {
+        bool made = MakeDirectory(dir) && WriteFileAt(dir + "\\setup.exe", tagFiles ? plainSetup : setup) &&
+                    WriteFileAt(dir + "\\unzip.exe", ReadFileAt(programs + "\\unzip.exe")) &&
+                    WriteFileAt(dir + "\\package.zip", ReadFileAt(programs + "\\" + archive));
+        for (const std::string& tag : kAllVersionTags) {
+            made = made && (!tagFiles || WriteFileAt(dir + "\\" + tag, ""));
+        }
+        return made;
+    };
+    const std::string quiller = root + "\\temp\\QUILLER";
+    ASSERT_TRUE(makeDecoy(root + "\\tmp_Rafal"));
+    ASSERT_TRUE(makeDecoy(root + "\\out_Rafal"));
+    Sweep sweep(root);
+
+    for (const char* name : {"Ђорђе", "Rafał", "José"}) {
+        const std::string temp = root + "\\tmp_" + name;
+        ASSERT_TRUE(MakeDirectory(temp));
+        ASSERT_TRUE(WriteFileAt(temp + "\\canary.txt", "canary\r\n"));
+        const bool latin1 = std::string(name) == "José";
+        HostileRun run;
+        run.name = std::string("TEMP ") + name;
+        run.args = "-s";
+        run.temp = temp;
+        run.shortOf = temp;
+        run.installer = (latin1 ? temp : "%SHORT%") + "\\QUILLER\\SETUP.EXE -s -SMS";
+        run.installerDir = (latin1 ? temp : "%SHORT%") + "\\QUILLER";
+        sweep.Check(run);
+
+        const std::string out = root + "\\out_" + name;
+        run = HostileRun();
+        run.name = std::string("-d ") + name;
+        run.args = "-s -d" + out;
+        run.shortOf = out;
+        run.installer = (latin1 ? out : "%SHORT%") + "\\SETUP.EXE -s -SMS";
+        run.installerDir = latin1 ? out : "%SHORT%";
+        run.mayAppear = {"out_" + std::string(name)};
+        sweep.Check(run);
+    }
+
+    // A package directory that only the wide functions name, started from
+    // another directory: it must still find its tags, in the tail or as files.
+    for (bool tagFiles : {false, true}) {
+        const std::string package = root + (tagFiles ? "\\Ђорђе_files" : "\\Ђорђе_tail");
+        ASSERT_TRUE(makePackage(package, "installer.zip", tagFiles));
+        HostileRun run;
+        run.name = tagFiles ? "package Ђорђе, tag files" : "package Ђорђе, tags in the tail";
+        run.package = package;
+        run.args = "-s";
+        run.installer = quiller + "\\SETUP.EXE -s -SMS";
+        run.installerDir = quiller;
+        sweep.Check(run);
+    }
+
+    // In debug mode every box names the paths the program really uses: the
+    // short forms, never a '?' or a look-alike.
+    {
+        const std::string launch = root + "\\debug launch";
+        ASSERT_TRUE(MakeDirectory(launch) && WriteFileAt(launch + "\\debug.tag", ""));
+        RunOptions options;
+        options.exe = root + "\\Ђорђе_tail\\setup.exe";
+        options.args = "-s -d" + root + "\\out_Ђорђе";
+        options.currentDir = launch;
+        options.utf8 = true;
+        options.env = {{"TEMP", root + "\\tmp_Rafał"}, {"SETUP_TEST_LOG", launch + "\\installer.log"}};
+        const RunResult result = RunAndRecord(options);
+        ASSERT_FALSE(result.boxes.empty());
+        EXPECT_EQ(result.boxes[0].text,
+                  "ProgramPointer: " + ShortForm(root + "\\Ђорђе_tail") + "\\setup.exe\n");
+        for (const BoxRecord& box : result.boxes) {
+            EXPECT_EQ(box.text.find_first_of("?"), std::string::npos) << box.text;
+            EXPECT_EQ(box.text.find("Rafal"), std::string::npos) << box.text;
+        }
+        RemoveLongTree(launch);
+    }
+
+    // A package under a look-alike name beside a package of that spelling,
+    // whose archive has no installer: nothing of the decoy may run.
+    ASSERT_TRUE(makePackage(root + "\\pkg_Rafał", "installer.zip", true));
+    ASSERT_TRUE(makePackage(root + "\\pkg_Rafal", "nosetup.zip", true));
+    HostileRun run;
+    run.name = "package Rafał beside pkg_Rafal";
+    run.package = root + "\\pkg_Rafał";
+    run.args = "-s";
+    run.installer = quiller + "\\SETUP.EXE -s -SMS";
+    run.installerDir = quiller;
+    sweep.Check(run);
+}
+
+// GetModuleFileName returns the buffer's size for a path that fills it, cut
+// short and perhaps unterminated. setup.exe at exactly 260 characters must not
+// take the cut path for its own: it stays in the launch directory, which has
+// no tags, and refuses, though its own directory holds tag files.
+TEST(HostileInput, ProgramPathThatFillsItsBuffer) {
+    const std::string launch = MakeCase("hostile_fill_launch", "");
+    ASSERT_FALSE(launch.empty());
+    const std::string longName =
+        std::string(kLimit + 1 - std::string("C:\\setup-tests\\\\setup.exe").size(), 'f');
+    const std::string root = MakeCase(longName);
+    ASSERT_FALSE(root.empty());
+    ASSERT_EQ((root + "\\setup.exe").size(), kLimit + 1);
+    for (const std::string& tag : kAllVersionTags) {
+        ASSERT_TRUE(WriteFileAt(root + "\\" + tag, ""));
+    }
+    RunOptions options;
+    options.exe = "setup.exe";
+    options.exeDir = root;
+    options.args = "-s";
+    options.currentDir = launch;
+    options.env = {
+        {"TEMP", root + "\\temp"}, {"TMP", root + "\\temp"}, {"SETUP_TEST_LOG", launch + "\\installer.log"}};
+    const Snapshot before = Take(root);
+    RunResult result = RunAndRecord(options);
+    EXPECT_EQ(result.startError, 0UL);
+    EXPECT_EQ(result.exitCode, 0UL);
+    ASSERT_EQ(result.boxes.size(), 1U);
+    EXPECT_EQ(result.boxes[0].title, kRefusalTitle);
+    EXPECT_EQ(result.boxes[0].text, kRefusal);
+    EXPECT_FALSE(PathExists(launch + "\\installer.log"));
+    EXPECT_EQ(Take(root).size(), before.size());
+    RemoveLongTree(root);
+}
+
+// The last byte of setup.exe belongs to the tail: a tag appended without a
+// line end, ending exactly at the end of the file, counts.
+TEST(HostileInput, TagEndingAtTheLastByteOfTheFile) {
+    const std::string root = MakeCase("hostile_last_byte", "installer.zip", {});
+    ASSERT_FALSE(root.empty());
+    ASSERT_TRUE(WriteFileAt(root + "\\setup.exe", ReadFileAt(root + "\\setup.exe") + "vst.tag"));
+    ASSERT_TRUE(SetReportedWindowsVersion("setup.exe", "win7"));
+    Sweep sweep(root);
+    HostileRun run;
+    run.name = "vst.tag as the last bytes";
+    run.args = "-s";
+    run.installer = root + "\\temp\\QUILLER\\SETUP.EXE -s -SMS";
+    run.installerDir = root + "\\temp\\QUILLER";
+    sweep.Check(run);
+    EXPECT_TRUE(SetReportedWindowsVersion("setup.exe", ""));
+}
+
+// The working directory is created before the extraction, not by the
+// extractor: with unzip.exe missing, or an empty archive, the directory a -d
+// option names still exists afterwards, empty.
+TEST(HostileInput, WorkingDirectoryIsCreatedBeforeExtraction) {
+    for (bool noUnzip : {true, false}) {
+        const std::string root = MakeCase(noUnzip ? "hostile_made_no_unzip" : "hostile_made_empty_zip");
+        ASSERT_FALSE(root.empty());
+        if (noUnzip) {
+            ASSERT_TRUE(DeleteFileW(Wide(root + "\\unzip.exe").c_str()));
+        } else {
+            ASSERT_TRUE(WriteFileAt(root + "\\package.zip", ""));
+        }
+        Sweep sweep(root);
+        HostileRun run;
+        run.name = noUnzip ? "no unzip.exe" : "empty package.zip";
+        run.args = "-s -d" + root + "\\made";
+        run.mayAppear = {"made"};
+        run.more = [&](const Snapshot&, const Snapshot& after) {
+            EXPECT_EQ(after.count("made"), 1U);
+            EXPECT_EQ(Names(root + "\\made"), std::vector<std::string>());
+        };
+        sweep.Check(run);
+    }
 }

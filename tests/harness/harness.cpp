@@ -194,69 +194,83 @@ static void Sweep(DWORD pid, bool ended, const RunOptions& options, RunResult& r
     }
 }
 
-static std::string EnvironmentName(const std::string& entry) {
+// The text of an option in UTF-16, read as UTF-8 or in the ANSI code page.
+static std::wstring Widen(const std::string& text, bool utf8) {
+    if (text.empty()) {
+        return std::wstring();
+    }
+    UINT codePage = utf8 ? CP_UTF8 : CP_ACP;
+    int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), NULL, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
+
+static std::wstring EnvironmentName(const std::wstring& entry) {
     // Entries such as "=C:=C:\dir" start with '='; the name ends at the next one.
-    size_t equals = entry.find('=', 1);
+    size_t equals = entry.find(L'=', 1);
     return entry.substr(0, equals);
 }
 
-static std::vector<char> BuildEnvironment(const std::vector<std::pair<std::string, std::string>>& overrides) {
-    std::vector<std::string> entries;
-    char* block = GetEnvironmentStringsA();
+static std::vector<wchar_t> BuildEnvironment(const RunOptions& options) {
+    std::vector<std::wstring> entries;
+    wchar_t* block = GetEnvironmentStringsW();
     if (block != NULL) {
-        for (const char* entry = block; *entry != '\0'; entry += strlen(entry) + 1) {
+        for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {
             entries.emplace_back(entry);
         }
-        FreeEnvironmentStringsA(block);
+        FreeEnvironmentStringsW(block);
     }
-    for (const auto& change : overrides) {
+    for (const auto& change : options.env) {
+        std::wstring name = Widen(change.first, options.utf8);
         for (size_t i = 0; i < entries.size();) {
-            if (_stricmp(EnvironmentName(entries[i]).c_str(), change.first.c_str()) == 0) {
+            if (_wcsicmp(EnvironmentName(entries[i]).c_str(), name.c_str()) == 0) {
                 entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
             } else {
                 ++i;
             }
         }
         if (!change.second.empty()) {
-            entries.push_back(change.first + "=" + change.second);
+            entries.push_back(name + L"=" + Widen(change.second, options.utf8));
         }
     }
-    std::vector<char> result;
-    for (const std::string& entry : entries) {
+    std::vector<wchar_t> result;
+    for (const std::wstring& entry : entries) {
         result.insert(result.end(), entry.begin(), entry.end());
-        result.push_back('\0');
+        result.push_back(L'\0');
     }
     if (entries.empty()) {
-        result.push_back('\0');
+        result.push_back(L'\0');
     }
-    result.push_back('\0');
+    result.push_back(L'\0');
     return result;
 }
 
-static bool RemoveTree(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+// Wide, so that names the ANSI code page cannot spell go too.
+static bool RemoveTree(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     // A reparse point is removed itself, never walked into.
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return DeleteFileA(path.c_str()) != FALSE;
+        return DeleteFileW(path.c_str()) != FALSE;
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
         if (search != INVALID_HANDLE_VALUE) {
             do {
-                if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) {
-                    RemoveTree(path + "\\" + found.cFileName);
+                if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) {
+                    RemoveTree(path + L"\\" + found.cFileName);
                 }
-            } while (FindNextFileA(search, &found));
+            } while (FindNextFileW(search, &found));
             FindClose(search);
         }
     }
-    return RemoveDirectoryA(path.c_str()) != FALSE;
+    return RemoveDirectoryW(path.c_str()) != FALSE;
 }
 
 static bool WriteBytes(const std::string& path, const std::string& bytes, const char* mode) {
@@ -298,18 +312,33 @@ RunResult RunAndRecord(const RunOptions& options) {
     if (!options.args.empty()) {
         commandLine += " " + options.args;
     }
-    std::vector<char> command(commandLine.begin(), commandLine.end());
-    command.push_back('\0');
-    std::vector<char> environment = BuildEnvironment(options.env);
+    std::wstring wideCommandLine = Widen(commandLine, options.utf8);
+    std::vector<wchar_t> command(wideCommandLine.begin(), wideCommandLine.end());
+    command.push_back(L'\0');
+    std::vector<wchar_t> environment = BuildEnvironment(options);
+    std::wstring currentDir = Widen(options.currentDir, options.utf8);
 
-    STARTUPINFOA startup;
+    STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
-    if (!CreateProcessA(NULL, command.data(), NULL, NULL, FALSE, 0, environment.data(),
-                        options.currentDir.empty() ? NULL : options.currentDir.c_str(), &startup, &process)) {
-        result.startError = GetLastError();
+    std::wstring exeDir = Widen(options.exeDir, options.utf8);
+    std::wstring application = Widen(options.exe, options.utf8);
+    wchar_t ownDir[MAX_PATH];
+    if (!exeDir.empty() && (GetCurrentDirectoryW(MAX_PATH, ownDir) - 1 >= MAX_PATH - 1 ||
+                            !SetCurrentDirectoryW(exeDir.c_str()))) {
+        result.startError = ERROR_DIRECTORY;
+        return result;
+    }
+    BOOL started = CreateProcessW(exeDir.empty() ? NULL : application.c_str(), command.data(), NULL, NULL,
+                                  FALSE, CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                                  currentDir.empty() ? NULL : currentDir.c_str(), &startup, &process);
+    result.startError = started ? 0 : GetLastError();
+    if (!exeDir.empty()) {
+        SetCurrentDirectoryW(ownDir);
+    }
+    if (!started) {
         return result;
     }
     CloseHandle(process.hThread);
@@ -383,7 +412,7 @@ std::string MakeScratchDirectory(const std::string& name) {
     }
     std::string path = std::string(kScratchRoot) + "\\" + name;
     CreateDirectoryA(kScratchRoot, NULL);
-    if (!RemoveTree(path) || !CreateDirectoryA(path.c_str(), NULL)) {
+    if (!RemoveTree(Widen(path, false)) || !CreateDirectoryA(path.c_str(), NULL)) {
         return std::string();
     }
     return path;

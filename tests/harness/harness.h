@@ -25,7 +25,11 @@ struct BoxRecord {
 };
 
 struct RunOptions {
-    std::string exe;         // Windows path of the program to start
+    std::string exe;  // Windows path of the program to start
+    // Non-empty: exe is a file name in this directory, started through it as
+    // the harness's own current directory, for a program path of MAX_PATH or
+    // more, which CreateProcess takes no other way.
+    std::string exeDir;
     std::string args;        // appended after the quoted exe path, separated by a space
     std::string currentDir;  // empty: the test's own current directory
     // Environment overrides on top of the test's own environment; names match
@@ -33,6 +37,9 @@ struct RunOptions {
     std::vector<std::pair<std::string, std::string>> env;
     std::vector<std::string> leaveOpen;  // box titles recorded but not pressed
     unsigned timeoutMs = 120000;         // past this the process is killed and timedOut set
+    // The strings above are UTF-8 rather than ANSI, for names the ANSI code
+    // page cannot spell; the program is started through the wide API either way.
+    bool utf8 = false;
 };
 
 struct RunResult {

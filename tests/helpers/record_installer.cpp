@@ -69,10 +69,12 @@ static DWORD WINAPI HoldFile(LPVOID param) {
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    char self[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, self, sizeof self);
-    std::string directory(self, length);
-    directory = directory.substr(0, directory.find_last_of('\\'));
+    // Wide: the launcher may have started it through a short name whose long
+    // form the ANSI code page cannot spell.
+    wchar_t self[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, self, MAX_PATH);
+    std::wstring directory(self, length);
+    directory = directory.substr(0, directory.find_last_of(L'\\'));
     char cwd[MAX_PATH];
     cwd[0] = '\0';
     GetCurrentDirectoryA(sizeof cwd, cwd);
@@ -80,7 +82,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
     Log(std::string("installer: ") + GetCommandLineA());
     Log("cwd: " + here);
-    bool payload = Exists(directory + "\\payload.txt") && Exists(directory + "\\data\\nested.txt");
+    bool payload = GetFileAttributesW((directory + L"\\payload.txt").c_str()) != INVALID_FILE_ATTRIBUTES &&
+                   GetFileAttributesW((directory + L"\\data\\nested.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
     Log(std::string("payload: ") + (payload ? "present" : "missing"));
     bool notice = FindWindowA(MAKEINTATOM(32770), "Velmora Quillet Check 1.9") != NULL;
     Log(std::string("notice: ") + (notice ? "open" : "closed"));

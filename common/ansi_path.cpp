@@ -1,0 +1,150 @@
+// Wide path reads spelled in ANSI, with the ANSI reads of old as the fallback.
+#include "common/ansi_path.h"
+
+#include <windows.h>
+
+#include "common/library_function.h"
+#include "common/message_box.h"
+#include "common/run_state.h"
+#include "common/text.h"
+#include "launcher/argument_string.h"
+
+static int ToAnsi(const WideChar* wide, char* ansi, size_t size) {
+    // Both conversions count the terminator and fail when it does not fit.
+    return WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, static_cast<int>(size), nullptr, nullptr) > 0 ? 1
+                                                                                                        : 0;
+}
+
+static int ToWide(const char* ansi, WideChar* wide, size_t size) {
+    return MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, static_cast<int>(size)) > 0 ? 1 : 0;
+}
+
+static int ShortForm(const WideChar* path, WideChar* shortPath, size_t size) {
+    typedef DWORD(WINAPI * Function)(LPCWSTR, LPWSTR, DWORD);
+    Function shortName = AsFunction<Function>(LibraryFunction("kernel32.dll", "GetShortPathNameW"));
+    if (shortName == nullptr) {
+        return 0;
+    }
+    DWORD length = shortName(path, shortPath, static_cast<DWORD>(size));
+    return length != 0 && length < size ? 1 : 0;
+}
+
+static const PathCodec WindowsCodec = {ToAnsi, ToWide, ShortForm};
+
+// A getter's result: the length written, or the size it needed (0 on failure).
+static int Fits(DWORD length) {
+    return length != 0 && length < PathBufferSize ? 1 : 0;
+}
+
+// The ANSI spelling of a path a wide getter read (length as it returned it).
+static int Spell(DWORD length, const WideChar* wide, const char* what, char* path) {
+    path[0] = '\0';
+    if (Fits(length) == 0) {
+        return 0;
+    }
+    if (ChooseAnsiForm(wide, WindowsCodec, path, PathBufferSize) == NoUsableForm) {
+        char text[96];
+        (void)FormatText(text, sizeof text, "%s has no ANSI name within MAX_PATH; not used.", what);
+        ShowDiagnostic(text, ShortTitle);
+        return 0;
+    }
+    return 1;
+}
+
+// The ANSI getter's result, as the program always took it.
+static int Take(DWORD length, char* path) {
+    if (Fits(length) == 0) {
+        path[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+int ReadProgramPath(char* path) {
+    typedef DWORD(WINAPI * Function)(HMODULE, LPWSTR, DWORD);
+    Function wideRead = AsFunction<Function>(LibraryFunction("kernel32.dll", "GetModuleFileNameW"));
+    WideChar wide[PathBufferSize];
+    // A path that fills the buffer comes back cut and, on some systems,
+    // unterminated: its length equals the size, which Fits refuses.
+    DWORD length = wideRead != nullptr ? wideRead(nullptr, wide, PathBufferSize) : 0;
+    if (length != 0) {
+        return Spell(length, wide, "Program path", path);
+    }
+    return Take(GetModuleFileNameA(nullptr, path, PathBufferSize), path);
+}
+
+int ReadCurrentDirectory(char* directory) {
+    typedef DWORD(WINAPI * Function)(DWORD, LPWSTR);
+    Function wideRead = AsFunction<Function>(LibraryFunction("kernel32.dll", "GetCurrentDirectoryW"));
+    WideChar wide[PathBufferSize];
+    DWORD length = wideRead != nullptr ? wideRead(PathBufferSize, wide) : 0;
+    if (length != 0) {
+        return Spell(length, wide, "Current directory", directory);
+    }
+    return Take(GetCurrentDirectoryA(PathBufferSize, directory), directory);
+}
+
+int ReadTempPath(char* path) {
+    typedef DWORD(WINAPI * Function)(DWORD, LPWSTR);
+    Function wideRead = AsFunction<Function>(LibraryFunction("kernel32.dll", "GetTempPathW"));
+    WideChar wide[PathBufferSize];
+    DWORD length = wideRead != nullptr ? wideRead(PathBufferSize, wide) : 0;
+    if (length != 0) {
+        return Spell(length, wide, "Temporary directory", path);
+    }
+    return Take(GetTempPathA(PathBufferSize, path), path);
+}
+
+int CreateSpelledDirectory(const WideChar* wide, char* path) {
+    path[0] = '\0';
+    typedef BOOL(WINAPI * Function)(LPCWSTR, LPSECURITY_ATTRIBUTES);
+    Function create = AsFunction<Function>(LibraryFunction("kernel32.dll", "CreateDirectoryW"));
+    WideChar partial[PathBufferSize];
+    size_t length = 0;
+    for (; wide[length] != 0; ++length) {
+        if (length + 1 >= PathBufferSize || create == nullptr) {
+            return 0;
+        }
+        // Each parent first, as the extractor would create them for a path
+        // it could be given; one that exists already is simply passed.
+        if ((wide[length] == '\\' || wide[length] == '/') && length > 0 && wide[length - 1] != ':') {
+            partial[length] = 0;
+            (void)create(partial, nullptr);
+        }
+        partial[length] = wide[length];
+    }
+    partial[length] = 0;
+    (void)create(partial, nullptr);
+    // Only a directory that exists has a short form to fall back on.
+    return Spell(static_cast<DWORD>(length), partial, "Output directory", path);
+}
+
+int ReadWideArguments(WideChar* arguments, int* complete) {
+    typedef LPWSTR(WINAPI * Function)();
+    Function wideRead = AsFunction<Function>(LibraryFunction("kernel32.dll", "GetCommandLineW"));
+    const WideChar* line = wideRead != nullptr ? wideRead() : nullptr;
+    arguments[0] = 0;
+    *complete = 1;
+    if (line == nullptr) {
+        return 0;
+    }
+    const WideChar* p = SkipProgramName(line);
+    size_t length = 0;
+    for (; p[length] != 0 && length + 1 < PathBufferSize; ++length) {
+        arguments[length] = p[length];
+    }
+    arguments[length] = 0;
+    *complete = p[length] == 0 ? 1 : 0;
+    char ansi[2 * PathBufferSize];
+    return RoundTrips(arguments, WindowsCodec, ansi, sizeof ansi) == 0 ? 1 : 0;
+}
+
+int SpellRoundTrip(const WideChar* wide, char* text, size_t size) {
+    if (RoundTrips(wide, WindowsCodec, text, size) == 0) {
+        if (size != 0) {
+            text[0] = '\0';
+        }
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,9 @@
+// Run-time lookup of library functions.
+#include "common/library_function.h"
+
+// Each call asks the loader again; after the first this only counts a
+// reference, and no state is shared between the threads that call it.
+FARPROC LibraryFunction(const char* library, const char* name) {
+    HMODULE module = LoadLibraryA(library);
+    return module != nullptr ? GetProcAddress(module, name) : nullptr;
+}

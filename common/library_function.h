@@ -1,0 +1,15 @@
+// Functions looked up by name at run time: those a system may lack (the wide
+// file functions are stubs or missing on the 4.x family without NT) and those
+// of a library that is loaded only when needed.
+#pragma once
+
+#include <windows.h>
+
+// The function's address, or nullptr when the library or the name is missing.
+FARPROC LibraryFunction(const char* library, const char* name);
+
+// Casts through void (*)(), the function type that matches every other.
+template <typename Function>
+Function AsFunction(FARPROC address) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
