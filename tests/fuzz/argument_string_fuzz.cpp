@@ -42,6 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CHECK(arguments >= commandLine && arguments <= commandLine + length);
     CHECK(static_cast<size_t>(arguments - commandLine) ==
           ModelArgumentsStart(std::string(commandLine, length)));
+
+    // The wide command line, each byte as one code unit, splits at the same place.
+    WideChar* wide = static_cast<WideChar*>(malloc((length + 1) * sizeof(WideChar)));
+    for (size_t i = 0; i <= length; ++i) {
+        wide[i] = static_cast<unsigned char>(commandLine[i]);
+    }
+    CHECK(SkipProgramName(wide) - wide == arguments - commandLine);
+    free(wide);
     free(commandLine);
     return 0;
 }

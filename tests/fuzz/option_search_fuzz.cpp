@@ -85,6 +85,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CHECK(value[0] == '\0');
     }
     CHECK(OptionValueRunsToEnd(exact, letter) == (present && runsToEnd ? 1 : 0));
+
+    // The wide copy, each byte as one code unit, follows the same rules.
+    WideChar* wide = static_cast<WideChar*>(calloc(copied.size() + 1, sizeof(WideChar)));
+    WideChar* wideValue = static_cast<WideChar*>(calloc(PathBufferSize, sizeof(WideChar)));
+    for (size_t i = 0; i < copied.size(); ++i) {
+        wide[i] = static_cast<unsigned char>(copied[i]);
+    }
+    CHECK(FindOption(wide, letter, wideValue) == (present ? 1 : 0));
+    for (size_t i = 0; i < PathBufferSize; ++i) {
+        CHECK(wideValue[i] == static_cast<unsigned char>(value[i]));
+    }
+    CHECK(OptionValueRunsToEnd(wide, letter) == (present && runsToEnd ? 1 : 0));
+    free(wideValue);
+    free(wide);
     free(value);
 
     // A caller with a longer command line still gets a value cut within the buffer.
