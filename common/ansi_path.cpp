@@ -73,26 +73,27 @@ int ReadProgramPath(char* path) {
     return Take(GetModuleFileNameA(nullptr, path, PathBufferSize), path);
 }
 
-int ReadCurrentDirectory(char* directory) {
+// A directory getter of the (size, buffer) kind: the wide one by name, else
+// the ANSI one.
+typedef DWORD(WINAPI* AnsiDirectoryGetter)(DWORD, LPSTR);
+
+static int ReadDirectory(const char* wideName, AnsiDirectoryGetter ansiRead, const char* what, char* path) {
     typedef DWORD(WINAPI * Function)(DWORD, LPWSTR);
-    Function wideRead = AsFunction<Function>(LibraryFunction("kernel32.dll", "GetCurrentDirectoryW"));
+    Function wideRead = AsFunction<Function>(LibraryFunction("kernel32.dll", wideName));
     WideChar wide[PathBufferSize];
     DWORD length = wideRead != nullptr ? wideRead(PathBufferSize, wide) : 0;
     if (length != 0) {
-        return Spell(length, wide, "Current directory", directory);
+        return Spell(length, wide, what, path);
     }
-    return Take(GetCurrentDirectoryA(PathBufferSize, directory), directory);
+    return Take(ansiRead(PathBufferSize, path), path);
+}
+
+int ReadCurrentDirectory(char* directory) {
+    return ReadDirectory("GetCurrentDirectoryW", GetCurrentDirectoryA, "Current directory", directory);
 }
 
 int ReadTempPath(char* path) {
-    typedef DWORD(WINAPI * Function)(DWORD, LPWSTR);
-    Function wideRead = AsFunction<Function>(LibraryFunction("kernel32.dll", "GetTempPathW"));
-    WideChar wide[PathBufferSize];
-    DWORD length = wideRead != nullptr ? wideRead(PathBufferSize, wide) : 0;
-    if (length != 0) {
-        return Spell(length, wide, "Temporary directory", path);
-    }
-    return Take(GetTempPathA(PathBufferSize, path), path);
+    return ReadDirectory("GetTempPathW", GetTempPathA, "Temporary directory", path);
 }
 
 int CreateSpelledDirectory(const WideChar* wide, char* path) {
