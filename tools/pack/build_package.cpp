@@ -274,10 +274,12 @@ static bool WritePackageArchive(const std::string& installer, const InstallerFil
     // -X: no extra fields (owners, exact times); -D: no directory entries;
     // -nw: names as they are, no wildcards; -@: the names from standard input.
     const std::string writer = ArchiveWriter(kit);
-    const int status = RunWithInput(installer, writer, {"-q", "-X", "-D", "-nw", Absolute(archive), "-@"}, names);
+    const int status =
+        RunWithInput(installer, writer, {"-q", "-X", "-D", "-nw", Absolute(archive), "-@"}, names);
     if (status != 0) {
-        Fail(status < 0 ? "cannot run " + writer + " to write package.zip"
-                        : writer + " failed writing package.zip (exit status " + std::to_string(status) + ")");
+        Fail(status < 0
+                 ? "cannot run " + writer + " to write package.zip"
+                 : writer + " failed writing package.zip (exit status " + std::to_string(status) + ")");
         return false;
     }
     std::string error;
@@ -414,7 +416,8 @@ int BuildPackage(const BuildRequest& request) {
         return 1;
     }
     for (const std::string& empty : files.EmptyDirectories) {
-        (void)fprintf(stderr, "pack: warning: empty directory %s is not packed (the archive holds files only)\n",
+        (void)fprintf(stderr,
+                      "pack: warning: empty directory %s is not packed (the archive holds files only)\n",
                       empty.c_str());
     }
 
@@ -423,9 +426,10 @@ int BuildPackage(const BuildRequest& request) {
         Fail("cannot create a directory beside " + request.OutputDirectory);
         return 1;
     }
-    const bool built = CopyInto(setup, aside, "setup.exe") && CopyInto(unzip, aside, "unzip.exe") &&
-                       WriteTags(request, aside) &&
-                       WritePackageArchive(request.InstallerDirectory, files, JoinPath(aside, "package.zip"), kit);
+    const bool built =
+        CopyInto(setup, aside, "setup.exe") && CopyInto(unzip, aside, "unzip.exe") &&
+        WriteTags(request, aside) &&
+        WritePackageArchive(request.InstallerDirectory, files, JoinPath(aside, "package.zip"), kit);
     const bool checked = built && CheckPackage(aside, request.OutputDirectory) == 0;
     if (!checked || !MoveIntoPlace(aside, request.OutputDirectory)) {
         std::error_code code;

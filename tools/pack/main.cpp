@@ -122,7 +122,7 @@ static int Build(const std::vector<std::string>& args) {
     std::vector<std::string> positional;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        std::string* value = arg == "--kit" ? &request.Kit
+        std::string* value = arg == "--kit"     ? &request.Kit
                              : arg == "--setup" ? &request.Setup
                              : arg == "--unzip" ? &request.Unzip
                                                 : nullptr;
