@@ -237,7 +237,7 @@ static std::string NewDirectoryBeside(const std::string& path, const char* suffi
         base.pop_back();
     }
     for (int n = 1; n <= 1000; ++n) {
-        const std::string name = base + "." + suffix + "-" + std::to_string(n);
+        std::string name = base + "." + suffix + "-" + std::to_string(n);
         std::error_code code;
         if (fs::create_directory(name, code) && !code) {
             return name;
