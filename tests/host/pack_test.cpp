@@ -411,7 +411,7 @@ namespace {
 // An installer folder: SETUP.EXE, PostProcess.cmd, nested files, one of them
 // read-only, and a name that zip would take for a wildcard.
 std::string MakeInstallerFolder(const std::string& name) {
-    const std::string dir = Scratch(name);
+    std::string dir = Scratch(name);
     fs::create_directories(dir + "/files/bin");
     WriteFile(dir + "/SETUP.EXE", "installer");
     WriteFile(dir + "/PostProcess.cmd", "@echo off\r\n");
@@ -424,7 +424,7 @@ std::string MakeInstallerFolder(const std::string& name) {
 
 // The kit a build takes setup.exe and unzip.exe from.
 std::string MakeKit(const std::string& name) {
-    const std::string dir = Scratch(name);
+    std::string dir = Scratch(name);
     WriteFile(dir + "/setup.exe", MakeExecutable());
     WriteFile(dir + "/unzip.exe", "extractor");
     return dir;
