@@ -316,7 +316,8 @@ static bool WriteTags(const BuildRequest& request, const std::string& aside) {
                 return false;
             }
         }
-    } else if (StampTags(JoinPath(aside, "setup.exe"), request.Tags) != 0) {
+    } else if (StampTags(JoinPath(aside, "setup.exe"), request.Tags,
+                         JoinPath(request.OutputDirectory, "setup.exe")) != 0) {
         return false;
     }
     return !request.Msi || CreateEmptyFile(JoinPath(aside, MsiTag));

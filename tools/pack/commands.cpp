@@ -69,7 +69,9 @@ static bool ReadExecutable(const std::string& executable, std::string& bytes) {
     return true;
 }
 
-int StampTags(const std::string& executable, const std::vector<std::string>& tags) {
+int StampTags(const std::string& executable, const std::vector<std::string>& tags,
+              const std::string& shownAs) {
+    const char* shown = (shownAs.empty() ? executable : shownAs).c_str();
     if (!CheckTagNames(tags)) {
         return 1;
     }
@@ -112,10 +114,10 @@ int StampTags(const std::string& executable, const std::vector<std::string>& tag
         return 1;
     }
     if (!kept.empty()) {
-        printf("%s: already in the tail, left alone: %s\n", executable.c_str(), kept.c_str());
+        printf("%s: already in the tail, left alone: %s\n", shown, kept.c_str());
     }
     if (appended.empty()) {
-        printf("%s: unchanged\n", executable.c_str());
+        printf("%s: unchanged\n", shown);
         return 0;
     }
     std::string error;
@@ -127,7 +129,7 @@ int StampTags(const std::string& executable, const std::vector<std::string>& tag
     for (size_t at = names.find("\r\n"); at != std::string::npos; at = names.find("\r\n")) {
         names.replace(at, 2, names.size() > at + 2 ? ", " : "");
     }
-    printf("%s: appended %s (%zu bytes)\n", executable.c_str(), names.c_str(), appended.size());
+    printf("%s: appended %s (%zu bytes)\n", shown, names.c_str(), appended.size());
     return 0;
 }
 

@@ -7,7 +7,9 @@
 #include <vector>
 
 // Appends the tags that the executable's tail does not show yet.
-int StampTags(const std::string& executable, const std::vector<std::string>& tags);
+// The report calls the executable shownAs when that is given.
+int StampTags(const std::string& executable, const std::vector<std::string>& tags,
+              const std::string& shownAs = "");
 
 // What the launcher will see of a package directory or executable.
 int ShowPackage(const std::string& target);
