@@ -46,12 +46,33 @@ static void Set(unsigned char* at, uint32_t value, size_t width) {
     }
 }
 
+// Positions past 2 GiB, where long has 32 bits (Windows, i686).
+#ifdef _WIN32
+static bool SeekTo(FILE* file, uint64_t offset) {
+    return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
+}
+static bool FileSize(FILE* file, uint64_t& size) {
+    const long long end = _fseeki64(file, 0, SEEK_END) == 0 ? _ftelli64(file) : -1;
+    size = static_cast<uint64_t>(end);
+    return end >= 0;
+}
+#else
+static bool SeekTo(FILE* file, uint64_t offset) {
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+static bool FileSize(FILE* file, uint64_t& size) {
+    const off_t end = fseeko(file, 0, SEEK_END) == 0 ? ftello(file) : -1;
+    size = static_cast<uint64_t>(end);
+    return end >= 0;
+}
+#endif
+
 // Reads or writes exactly size bytes at offset.
 static bool ReadAt(FILE* file, uint64_t offset, unsigned char* bytes, size_t size) {
-    return fseek(file, static_cast<long>(offset), SEEK_SET) == 0 && fread(bytes, 1, size, file) == size;
+    return SeekTo(file, offset) && fread(bytes, 1, size, file) == size;
 }
 static bool WriteAt(FILE* file, uint64_t offset, const unsigned char* bytes, size_t size) {
-    return fseek(file, static_cast<long>(offset), SEEK_SET) == 0 && fwrite(bytes, 1, size, file) == size;
+    return SeekTo(file, offset) && fwrite(bytes, 1, size, file) == size;
 }
 
 // The attributes with only what the files say about themselves: Unix modes
@@ -68,15 +89,15 @@ static uint32_t NormalAttributes(uint8_t host, uint32_t attributes) {
 
 static bool NormalizeOpenArchive(FILE* file, std::string& error) {
     // The end record: 22 bytes, then at most 65535 bytes of comment.
-    if (fseek(file, 0, SEEK_END) != 0) {
+    uint64_t size = 0;
+    if (!FileSize(file, size)) {
         error = "cannot seek";
         return false;
     }
-    const long size = ftell(file);
-    const size_t tailSize = static_cast<size_t>(std::min<long>(size, 22 + 65535));
+    const size_t tailSize = static_cast<size_t>(std::min<uint64_t>(size, 22 + 65535));
     std::string tail(tailSize, '\0');
     auto* tailBytes = reinterpret_cast<unsigned char*>(&tail[0]);
-    if (size < 22 || !ReadAt(file, static_cast<uint64_t>(size) - tailSize, tailBytes, tailSize)) {
+    if (size < 22 || !ReadAt(file, size - tailSize, tailBytes, tailSize)) {
         error = "too short for a zip archive";
         return false;
     }
@@ -94,7 +115,7 @@ static bool NormalizeOpenArchive(FILE* file, std::string& error) {
         error = "the archive needs Zip64 records (over 65535 entries or 4 GiB)";
         return false;
     }
-    if (static_cast<uint64_t>(directoryOffset) + directorySize > static_cast<uint64_t>(size)) {
+    if (static_cast<uint64_t>(directoryOffset) + directorySize > size) {
         error = "the central directory lies beyond the end of the file";
         return false;
     }
