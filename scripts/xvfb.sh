@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A private X display for whatever Wine shows; sourced by the scripts that
 # run Windows programs. start_xvfb sets DISPLAY and xvfb_pid; stop_xvfb ends it.
 xvfb_pid=""
@@ -13,7 +14,8 @@ start_xvfb() {
         echo "${0##*/}: Xvfb did not start" >&2
         return 1
     fi
-    export DISPLAY=":$(head -1 "$display_file")"
+    DISPLAY=":$(head -1 "$display_file")"
+    export DISPLAY
     rm -f "$display_file"
 }
 
