@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -381,12 +382,15 @@ TEST(PackUsage, BadUsageExitsWithTwo) {
         {{"show"}, "pack: show needs exactly one package\n"},
         {{"check", "a", "b"}, "pack: check needs exactly one package\n"},
         {{"check", "--verbose", "a"}, "pack: unknown option --verbose\n"},
+        {{"build", "in", "out"},
+         "pack: build needs an installer folder, an output folder and at least one tag\n"},
+        {{"build", "in", "out", "wxp.tag", "--kit"}, "pack: --kit needs a value\n"},
     };
     for (const auto& c : cases) {
         PackResult result = RunPack(c.args);
         EXPECT_EQ(result.exitCode, 2) << c.message;
         EXPECT_EQ(result.output.rfind(c.message, 0), 0u) << result.output;
-        EXPECT_TRUE(Contains(result.output, "usage: pack stamp SETUP.EXE TAG...\n")) << result.output;
+        EXPECT_TRUE(Contains(result.output, "pack stamp SETUP.EXE TAG...\n")) << result.output;
     }
 }
 
@@ -400,4 +404,146 @@ TEST(PackUsage, HelpDescribesEveryCommandTagAndExitStatus) {
             EXPECT_TRUE(Contains(result.output, part)) << part;
         }
     }
+}
+
+namespace {
+
+// An installer folder: SETUP.EXE, PostProcess.cmd, nested files, one of them
+// read-only, and a name that zip would take for a wildcard.
+std::string MakeInstallerFolder(const std::string& name) {
+    std::string dir = Scratch(name);
+    fs::create_directories(dir + "/files/bin");
+    WriteFile(dir + "/SETUP.EXE", "installer");
+    WriteFile(dir + "/PostProcess.cmd", "@echo off\r\n");
+    WriteFile(dir + "/files/readme.txt", std::string(5000, 'r'));
+    WriteFile(dir + "/files/bin/tool[1].txt", "tool");
+    WriteFile(dir + "/files/locked.txt", "locked");
+    chmod((dir + "/files/locked.txt").c_str(), 0444);
+    return dir;
+}
+
+// The kit a build takes setup.exe and unzip.exe from.
+std::string MakeKit(const std::string& name) {
+    std::string dir = Scratch(name);
+    WriteFile(dir + "/setup.exe", MakeExecutable());
+    WriteFile(dir + "/unzip.exe", "extractor");
+    return dir;
+}
+
+// The names in a directory, sorted.
+std::vector<std::string> Names(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Shell(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");  // NOLINT(cert-env33-c): test commands
+    char buffer[4096];
+    size_t got = 0;
+    while (pipe != nullptr && (got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        output.append(buffer, got);
+    }
+    if (pipe != nullptr) {
+        pclose(pipe);
+    }
+    return output;
+}
+
+}  // namespace
+
+TEST(PackBuild, MakesACheckedPackageThatExtractsAndIsTheSameBytesEveryTime) {
+    const std::string installer = MakeInstallerFolder("build-installer");
+    const std::string kit = MakeKit("build-kit");
+    const std::string out = Scratch("build-out") + "/pkg";
+
+    PackResult result = RunPack({"build", "--kit", kit, installer, out, "wxp.tag", "vst.tag"});
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_TRUE(Contains(result.output, "0 errors")) << result.output;
+    EXPECT_EQ(Names(out), (std::vector<std::string>{"package.zip", "setup.exe", "unzip.exe"}));
+    EXPECT_EQ(Names(fs::path(out).parent_path().string()), std::vector<std::string>{"pkg"});
+    EXPECT_EQ(ReadFile(out + "/setup.exe"), MakeExecutable() + "wxp.tag\r\nvst.tag\r\n");
+    EXPECT_EQ(ReadFile(out + "/unzip.exe"), "extractor");
+    EXPECT_EQ(RunPack({"check", out}).exitCode, 0);
+
+    // Files only, in name order, at one fixed time, extracting to the same contents.
+    EXPECT_EQ(Shell("unzip -Z1 " + Quote(out + "/package.zip")),
+              "PostProcess.cmd\nSETUP.EXE\nfiles/bin/tool[1].txt\nfiles/locked.txt\nfiles/readme.txt\n");
+    EXPECT_EQ(Shell("unzip -Z -T " + Quote(out + "/package.zip") + " | grep -c ' 19800101.000000 '"), "5\n");
+    const std::string extracted = Scratch("build-extracted");
+    Shell("unzip -q " + Quote(out + "/package.zip") + " -d " + Quote(extracted));
+    EXPECT_EQ(ReadFile(extracted + "/files/readme.txt"), std::string(5000, 'r'));
+    EXPECT_EQ(ReadFile(extracted + "/files/bin/tool[1].txt"), "tool");
+
+    // Other time stamps, another place, another run: the same archive.
+    Shell("touch -d '2001-02-03 04:05' " + Quote(installer + "/SETUP.EXE") + " " +
+          Quote(installer + "/files/readme.txt"));
+    const std::string again = Scratch("build-again") + "/other";
+    ASSERT_EQ(RunPack({"build", installer, again, "wxp.tag", "vst.tag", "--kit", kit}).exitCode, 0);
+    EXPECT_EQ(ReadFile(again + "/package.zip"), ReadFile(out + "/package.zip"));
+
+    // Tags as files leave setup.exe as the kit has it; --msi adds msi.tag;
+    // --force replaces a package that is there.
+    result =
+        RunPack({"build", installer, out, "w2k.tag", "--tags-as-files", "--msi", "--force", "--kit", kit});
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(Names(out),
+              (std::vector<std::string>{"msi.tag", "package.zip", "setup.exe", "unzip.exe", "w2k.tag"}));
+    EXPECT_EQ(ReadFile(out + "/setup.exe"), MakeExecutable());
+    EXPECT_EQ(Names(fs::path(out).parent_path().string()), std::vector<std::string>{"pkg"});
+}
+
+TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
+    const std::string kit = MakeKit("refuse-kit");
+    const std::string good = MakeInstallerFolder("refuse-good");
+    const std::string noSetup = Scratch("refuse-nosetup");
+    WriteFile(noSetup + "/setup.exe.txt", "not it");
+    fs::create_directories(noSetup + "/sub");
+    WriteFile(noSetup + "/sub/SETUP.EXE", "not at the root");
+    const std::string longPath = MakeInstallerFolder("refuse-long");
+    WriteFile(longPath + "/" + std::string(185, 'n'), "x");
+    const std::string dangling = MakeInstallerFolder("refuse-dangling");
+    fs::create_symlink("nowhere", dangling + "/files/gone.txt");
+    const std::string parent = Scratch("refuse-out");
+    const std::string full = parent + "/full";
+    fs::create_directories(full);
+    WriteFile(full + "/keep.txt", "mine");
+
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{noSetup, parent + "/a", "wxp.tag"}, "no SETUP.EXE at the root of"},
+        {{good, full, "wxp.tag"}, "exists and is not empty (--force replaces it)"},
+        {{good, parent + "/a", "wxp.tag", "xp.tag"}, "'xp.tag' is not a tag setup.exe knows"},
+        {{good, parent + "/a", "debug.tag"}, "debug.tag cannot be stamped"},
+        {{good, parent + "/a", "msi.tag"}, "no version tag given"},
+        {{longPath, parent + "/a", "wxp.tag"}, "(185 characters) would pass MAX_PATH (260)"},
+        {{dangling, parent + "/a", "wxp.tag"}, "files/gone.txt: not a regular file"},
+        {{good, good + "/files/pkg", "wxp.tag"}, "lies inside the installer folder"},
+        {{good, parent + "/a", "wxp.tag", "--setup", parent + "/none.exe"}, "none.exe (give the kit folder"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"build", "--kit", kit};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        PackResult result = RunPack(args);
+        EXPECT_EQ(result.exitCode, 1) << c.message;
+        EXPECT_TRUE(Contains(result.output, c.message)) << result.output;
+        EXPECT_EQ(Names(parent), std::vector<std::string>{"full"}) << c.message;
+        EXPECT_EQ(Names(full), std::vector<std::string>{"keep.txt"}) << c.message;
+    }
+    EXPECT_FALSE(fs::exists(good + "/files/pkg"));
+
+    // A package the check fails (the kit's setup.exe is no executable) is
+    // not moved into place either, and the aside directory is gone.
+    const std::string badKit = MakeKit("refuse-badkit");
+    WriteFile(badKit + "/setup.exe", "MZ but no more");
+    PackResult result = RunPack({"build", "--kit", badKit, good, parent + "/a", "wxp.tag"});
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_TRUE(Contains(result.output, "no package written: the check found errors")) << result.output;
+    EXPECT_EQ(Names(parent), std::vector<std::string>{"full"});
 }

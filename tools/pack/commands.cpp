@@ -39,25 +39,24 @@ static std::string SignatureWarning(const std::string& name, const PeFacts& fact
            " bytes setup.exe reads; give signed packages their tags as files";
 }
 
-// 1 when every name is a tag that can be stamped; else says why not.
-static int CheckTagNames(const std::vector<std::string>& tags) {
+bool CheckTagNames(const std::vector<std::string>& tags) {
     const auto bad =
         std::find_if(tags.begin(), tags.end(), [](const std::string& tag) { return !IsStampableTag(tag); });
     if (bad == tags.end()) {
-        return 1;
+        return true;
     }
     if (*bad == DebugTag) {
         Fail(
             "refused, nothing changed: debug.tag cannot be stamped: setup.exe looks for it only as a file "
             "in the directory it is started from (create an empty file named debug.tag there)");
-        return 0;
+        return false;
     }
     std::string known;
     for (const std::string& name : StampableTags()) {
         known.append(" ").append(name);
     }
     Fail("refused, nothing changed: '" + *bad + "' is not a tag setup.exe knows; the tags are:" + known);
-    return 0;
+    return false;
 }
 
 // Reads the whole executable; says why when it cannot.
@@ -70,8 +69,10 @@ static bool ReadExecutable(const std::string& executable, std::string& bytes) {
     return true;
 }
 
-int StampTags(const std::string& executable, const std::vector<std::string>& tags) {
-    if (CheckTagNames(tags) == 0) {
+int StampTags(const std::string& executable, const std::vector<std::string>& tags,
+              const std::string& shownAs) {
+    const char* shown = (shownAs.empty() ? executable : shownAs).c_str();
+    if (!CheckTagNames(tags)) {
         return 1;
     }
     std::string bytes;
@@ -113,10 +114,10 @@ int StampTags(const std::string& executable, const std::vector<std::string>& tag
         return 1;
     }
     if (!kept.empty()) {
-        printf("%s: already in the tail, left alone: %s\n", executable.c_str(), kept.c_str());
+        printf("%s: already in the tail, left alone: %s\n", shown, kept.c_str());
     }
     if (appended.empty()) {
-        printf("%s: unchanged\n", executable.c_str());
+        printf("%s: unchanged\n", shown);
         return 0;
     }
     std::string error;
@@ -128,7 +129,7 @@ int StampTags(const std::string& executable, const std::vector<std::string>& tag
     for (size_t at = names.find("\r\n"); at != std::string::npos; at = names.find("\r\n")) {
         names.replace(at, 2, names.size() > at + 2 ? ", " : "");
     }
-    printf("%s: appended %s (%zu bytes)\n", executable.c_str(), names.c_str(), appended.size());
+    printf("%s: appended %s (%zu bytes)\n", shown, names.c_str(), appended.size());
     return 0;
 }
 
@@ -300,6 +301,10 @@ static void CheckExecutable(CheckReport& report, const std::string& path,
     }
 }
 
+bool TooLongForWorkingDirectory(const std::string& entry) {
+    return sizeof TypicalWorkingDirectory - 1 + entry.size() + 1 > MaxPath;
+}
+
 static void CheckArchive(CheckReport& report, const std::string& directory, const std::string& archive) {
     std::vector<std::string> entries;
     const int status = ListArchive(directory, archive, entries);
@@ -321,7 +326,7 @@ static void CheckArchive(CheckReport& report, const std::string& directory, cons
         if (entry.find('/') == std::string::npos) {
             rootNames.push_back(entry);
         }
-        if (sizeof TypicalWorkingDirectory - 1 + entry.size() + 1 > MaxPath) {
+        if (TooLongForWorkingDirectory(entry)) {
             tooLong.push_back(entry);
         }
     }
@@ -344,14 +349,14 @@ static void CheckArchive(CheckReport& report, const std::string& directory, cons
     }
 }
 
-int CheckPackage(const std::string& directory) {
+int CheckPackage(const std::string& directory, const std::string& shownAs) {
     std::vector<std::string> names;
     if (!IsDirectory(directory) || !ListDirectory(directory, names)) {
         Fail("cannot read the package directory " + directory +
              (IsRegularFile(directory) ? ": not a directory" : ""));
         return 1;
     }
-    printf("checking %s\n", directory.c_str());
+    printf("checking %s\n", (shownAs.empty() ? directory : shownAs).c_str());
     CheckReport report;
     std::vector<TagSighting> sightings = SightTags("", names);
     const std::string executable = FindNameIgnoringCase(names, ExecutableName);

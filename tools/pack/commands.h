@@ -7,13 +7,23 @@
 #include <vector>
 
 // Appends the tags that the executable's tail does not show yet.
-int StampTags(const std::string& executable, const std::vector<std::string>& tags);
+// The report calls the executable shownAs when that is given.
+int StampTags(const std::string& executable, const std::vector<std::string>& tags,
+              const std::string& shownAs = "");
 
 // What the launcher will see of a package directory or executable.
 int ShowPackage(const std::string& target);
 
-// Checks a package directory for what the launcher and the extractor need.
-int CheckPackage(const std::string& directory);
+// Checks a package directory for what the launcher and the extractor need;
+// the report calls it shownAs when that is given.
+int CheckPackage(const std::string& directory, const std::string& shownAs = "");
+
+// true when every name is a tag that can be stamped; else says why not.
+bool CheckTagNames(const std::vector<std::string>& tags);
+
+// true when an archive path, extracted under TypicalWorkingDirectory, would
+// pass MAX_PATH.
+bool TooLongForWorkingDirectory(const std::string& entry);
 
 // The working directory path the long-name check assumes, for the usage text.
 extern const char TypicalWorkingDirectory[];

@@ -10,9 +10,12 @@
 #include <filesystem>
 
 #ifdef _WIN32
+#include <direct.h>
 #include <io.h>
 #include <process.h>
+#include <stdlib.h>
 #else
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -189,9 +192,14 @@ std::string ArchiveLister(const std::string& packageDirectory) {
     return JoinPath(packageDirectory, "unzip.exe");
 }
 
-static std::string ListCommand(const std::string& lister, const std::string& archive) {
-    // cmd.exe drops the first and the last quote of the line, hence the outer pair.
-    return "\"\"" + lister + "\" -Z1 \"" + archive + "\"\"";
+// The command line cmd.exe runs: every word quoted, and an outer pair of
+// quotes, since cmd.exe drops the first and the last quote of the line.
+static std::string CommandLine(const std::string& program, const std::vector<std::string>& args) {
+    std::string line = "\"\"" + program + "\"";
+    for (const std::string& arg : args) {
+        line += " \"" + arg + "\"";
+    }
+    return line + "\"";
 }
 #define OpenPipe _popen
 #define ClosePipe _pclose
@@ -211,9 +219,14 @@ static std::string ShellQuote(const std::string& text) {
     return quoted + "'";
 }
 
-static std::string ListCommand(const std::string& lister, const std::string& archive) {
-    // exec: a missing unzip ends the shell with 127, which is then reported.
-    return "exec " + lister + " -Z1 " + ShellQuote(archive);
+// The command line the shell runs, every word quoted. exec: a missing
+// program ends the shell with 127, which is then reported.
+static std::string CommandLine(const std::string& program, const std::vector<std::string>& args) {
+    std::string line = "exec " + ShellQuote(program);
+    for (const std::string& arg : args) {
+        line += " " + ShellQuote(arg);
+    }
+    return line;
 }
 #define OpenPipe popen
 #define ClosePipe pclose
@@ -226,8 +239,8 @@ int ListArchive(const std::string& packageDirectory, const std::string& archive,
                 std::vector<std::string>& names) {
     // The report so far goes out before the extractor's own messages.
     (void)fflush(stdout);
-    // NOLINTNEXTLINE(cert-env33-c): the command is the extractor and the quoted archive path, nothing else.
-    FILE* pipe = OpenPipe(ListCommand(ArchiveLister(packageDirectory), archive).c_str(), "r");
+    // NOLINTNEXTLINE(cert-env33-c): every word of the command is quoted.
+    FILE* pipe = OpenPipe(CommandLine(ArchiveLister(packageDirectory), {"-Z1", archive}).c_str(), "r");
     if (pipe == nullptr) {
         return -1;
     }
@@ -257,6 +270,61 @@ int ListArchive(const std::string& packageDirectory, const std::string& archive,
     // zipinfo reports an archive without entries on standard output.
     if (names.size() == 1 && names[0] == "Empty zipfile.") {
         names.clear();
+    }
+    return status;
+}
+
+#ifdef _WIN32
+std::string ProgramDirectory() {
+    // The C runtime's full path of the executable.
+    const char* path = _pgmptr;
+    return path != nullptr && path[0] != '\0' ? ParentDirectory(path) : "";
+}
+static int ChangeDirectory(const char* path) {
+    return _chdir(path);
+}
+#else
+std::string ProgramDirectory() {
+    std::error_code code;
+    const fs::path self = fs::read_symlink("/proc/self/exe", code);
+    return code ? "" : self.parent_path().string();
+}
+static int ChangeDirectory(const char* path) {
+    return chdir(path);
+}
+#endif
+
+int RunWithInput(const std::string& directory, const std::string& program,
+                 const std::vector<std::string>& args, const std::string& input) {
+    std::error_code code;
+    const std::string before = fs::current_path(code).string();
+    if (code || ChangeDirectory(directory.c_str()) != 0) {
+        return -1;
+    }
+    (void)fflush(stdout);
+#ifndef _WIN32
+    // A child that ends before reading all of its input is an error
+    // reported by its exit status, not a reason for this program to die.
+    (void)signal(SIGPIPE, SIG_IGN);
+#endif
+    // NOLINTNEXTLINE(cert-env33-c): every word of the command is quoted.
+    FILE* pipe = OpenPipe(CommandLine(program, args).c_str(), "w");
+    int status = -1;
+    if (pipe != nullptr) {
+        const size_t written = fwrite(input.data(), 1, input.size(), pipe);
+        status = ExitStatusOf(ClosePipe(pipe));
+#ifndef _WIN32
+        if (status == 126 || status == 127) {
+            status = -1;
+        }
+#endif
+        if (written != input.size() && status == 0) {
+            status = -1;
+        }
+    }
+    // Back where it was: the caller's paths may be relative.
+    if (ChangeDirectory(before.c_str()) != 0) {
+        return -1;
     }
     return status;
 }

@@ -35,3 +35,13 @@ int ListArchive(const std::string& packageDirectory, const std::string& archive,
 
 // What ListArchive runs, for messages: "unzip" or "<dir>\unzip.exe".
 std::string ArchiveLister(const std::string& packageDirectory);
+
+// The directory the running program was started from (its executable's
+// directory), or "" when it cannot be told.
+std::string ProgramDirectory();
+
+// Runs program with args as a child process in directory, with input on its
+// standard input; its output goes where this program's goes. Returns its
+// exit status, or -1 when it could not be started.
+int RunWithInput(const std::string& directory, const std::string& program,
+                 const std::vector<std::string>& args, const std::string& input);

@@ -6,15 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "tools/pack/build_package.h"
 #include "tools/pack/commands.h"
 #include "tools/pack/package_view.h"
 
 static void PrintUsage(FILE* stream) {
     (void)fputs(
-        "usage: pack stamp SETUP.EXE TAG...\n"
+        "usage: pack build INSTALLER_DIR OUT_DIR TAG... [options]\n"
+        "       pack stamp SETUP.EXE TAG...\n"
         "       pack show DIRECTORY|SETUP.EXE\n"
         "       pack check DIRECTORY\n"
-        "       pack --help\n",
+        "       pack --help | --version\n",
         stream);
 }
 
@@ -24,10 +26,12 @@ static void PrintHelp() {
         "    pack - make and check setup.exe packages\n"
         "\n"
         "SYNOPSIS\n"
+        "    pack build INSTALLER_DIR OUT_DIR TAG... [--msi] [--tags-as-files] [--force]\n"
+        "               [--kit DIR] [--setup FILE] [--unzip FILE]\n"
         "    pack stamp SETUP.EXE TAG...\n"
         "    pack show DIRECTORY|SETUP.EXE\n"
         "    pack check DIRECTORY\n"
-        "    pack --help\n"
+        "    pack --help | --version\n"
         "\n"
         "DESCRIPTION\n"
         "    A package is a directory holding setup.exe, the extractor unzip.exe, the\n"
@@ -39,6 +43,25 @@ static void PrintHelp() {
         "    with setup.exe's own tag search and version table.\n"
         "\n"
         "COMMANDS\n"
+        "    build INSTALLER_DIR OUT_DIR TAG...\n"
+        "        Makes the package OUT_DIR from the installer folder INSTALLER_DIR,\n"
+        "        which must hold SETUP.EXE at its root (and may hold PostProcess.cmd):\n"
+        "        package.zip with the folder's files, written by Info-ZIP Zip ('zip';\n"
+        "        on Windows the kit's zip.exe) in name order with fixed time stamps and\n"
+        "        no extra fields, so the same files give the same bytes; setup.exe with\n"
+        "        the TAGs stamped; unzip.exe. Then checks it as 'check' does. The\n"
+        "        package is written beside OUT_DIR and moved into place when done: a\n"
+        "        refusal or an error leaves no OUT_DIR behind. Refuses a name that is\n"
+        "        not a tag, an installer folder without SETUP.EXE, an OUT_DIR that is\n"
+        "        not empty, a file it cannot read, and archive paths too long for\n"
+        "        MAX_PATH under the working directory named below.\n"
+        "        --msi            also an msi.tag file (Windows Installer switches)\n"
+        "        --tags-as-files  the tags as empty files instead of lines in setup.exe\n"
+        "        --force          replace an OUT_DIR that is not empty\n"
+        "        --kit DIR        take setup.exe, unzip.exe (and on Windows zip.exe)\n"
+        "                         from DIR; by default from pack's own folder\n"
+        "        --setup FILE, --unzip FILE   take that one from FILE\n"
+        "\n"
         "    stamp SETUP.EXE TAG...\n"
         "        Appends each TAG as a line ending in CR LF. Tags the tail already shows\n"
         "        are left alone. Refuses, changing nothing, when a name is not a tag or\n"
@@ -79,6 +102,7 @@ static void PrintHelp() {
         "    2  bad usage\n"
         "\n"
         "EXAMPLES\n"
+        "    pack build installer pkg wxp.tag vst.tag\n"
         "    pack stamp pkg/setup.exe wxp.tag vst.tag\n"
         "    pack show pkg\n"
         "    pack check pkg\n",
@@ -92,6 +116,42 @@ static int BadUsage(const char* problem) {
     return 2;
 }
 
+// pack build's arguments: the two folders, the tags, and its options.
+static int Build(const std::vector<std::string>& args) {
+    BuildRequest request;
+    std::vector<std::string> positional;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        std::string* value = arg == "--kit"     ? &request.Kit
+                             : arg == "--setup" ? &request.Setup
+                             : arg == "--unzip" ? &request.Unzip
+                                                : nullptr;
+        if (value != nullptr) {
+            if (i + 1 == args.size() || args[i + 1].empty()) {
+                return BadUsage((arg + " needs a value").c_str());
+            }
+            *value = args[++i];
+        } else if (arg == "--msi") {
+            request.Msi = true;
+        } else if (arg == "--tags-as-files") {
+            request.TagsAsFiles = true;
+        } else if (arg == "--force") {
+            request.Force = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return BadUsage(("unknown option " + arg).c_str());
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.size() < 3) {
+        return BadUsage("build needs an installer folder, an output folder and at least one tag");
+    }
+    request.InstallerDirectory = positional[0];
+    request.OutputDirectory = positional[1];
+    request.Tags.assign(positional.begin() + 2, positional.end());
+    return BuildPackage(request);
+}
+
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
@@ -101,6 +161,13 @@ int main(int argc, char** argv) {
     if (command == "--help" || command == "-h" || command == "help") {
         PrintHelp();
         return 0;
+    }
+    if (command == "--version") {
+        printf("pack %s\n", SETUP_VERSION);
+        return 0;
+    }
+    if (command == "build") {
+        return Build(args);
     }
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i].size() > 1 && args[i][0] == '-') {

@@ -1,27 +1,38 @@
 #!/usr/bin/env bash
-# Builds Info-ZIP UnZip 6.0 (unzip.exe) for Windows with mingw-w64 from Debian's source package.
+# Builds Info-ZIP UnZip 6.0 (unzip.exe) or Zip 3.0 (zip.exe) for Windows with
+# mingw-w64 from Debian's source package.
 #
-# Usage: build-unzip.sh ARCH OUTFILE      ARCH is i686 or x86_64
+# Usage: build-infozip.sh unzip|zip ARCH OUTFILE      ARCH is i686 or x86_64
 #
-# The source comes from `apt-get source unzip` through a private deb-src list
+# The source comes from `apt-get source PACKAGE` through a private deb-src list
 # derived from this machine's Debian entries; the system's apt setup is only
 # read. Debian's patches are applied (dpkg-source -x). Source, build tree and
-# logs live in $UNZIP_CACHE (default: <dir of OUTFILE>/unzip-cache). The
-# fetched source is reused until that directory is removed; an OUTFILE newer
-# than this script is taken as up to date.
+# logs live in $INFOZIP_CACHE (default: <dir of OUTFILE>/infozip-cache), one
+# subdirectory per package. The fetched source is reused until that directory
+# is removed; an OUTFILE newer than this script is taken as up to date.
+# The program is the same bytes wherever and whenever it is built: no link
+# time stamp, no build paths, and the compiler's date is the Debian
+# changelog's (SOURCE_DATE_EPOCH).
 set -euo pipefail
 
-PROG=build-unzip.sh
+PROG=build-infozip.sh
 
 die() {
     echo "$PROG: $*" >&2
     exit 1
 }
 
-if [[ $# -ne 2 ]]; then
-    echo "usage: $PROG i686|x86_64 OUTFILE" >&2
+if [[ $# -ne 3 ]]; then
+    echo "usage: $PROG unzip|zip i686|x86_64 OUTFILE" >&2
     exit 2
 fi
+PKG=$1
+shift
+case "$PKG" in
+    unzip) MAKEFILE=win32/Makefile.gcc ;;
+    zip) MAKEFILE=win32/makefile.gcc ;;
+    *) die "unknown package '$PKG' (expected unzip or zip)" ;;
+esac
 ARCH=$1
 case "$ARCH" in
     i686 | x86_64) ;;
@@ -34,14 +45,14 @@ OUT=$(realpath -m -- "$2")
 OUTDIR=$(dirname -- "$OUT")
 
 if [[ -f $OUT && $OUT -nt $SELF ]]; then
-    echo "unzip.exe ($ARCH): cached"
+    echo "$PKG.exe ($ARCH): cached"
     exit 0
 fi
 
 START=$SECONDS
 mkdir -p -- "$OUTDIR"
-CACHE=$(realpath -m -- "${UNZIP_CACHE:-$OUTDIR/unzip-cache}")
-mkdir -p -- "$CACHE"
+CACHE=$(realpath -m -- "${INFOZIP_CACHE:-$OUTDIR/infozip-cache}")
+mkdir -p -- "$CACHE/$PKG"
 
 TRIPLET=$ARCH-w64-mingw32
 CC=$TRIPLET-gcc
@@ -78,7 +89,7 @@ if [[ -n $MISSING ]]; then
         die "missing: $(missing cmd | tr '\n' ' ')(not root, so not installing them). As root run:
   apt-get install --no-install-recommends $*"
     fi
-    echo "unzip.exe ($ARCH): installing $*"
+    echo "$PKG.exe ($ARCH): installing $*"
     # A fresh machine may have no package lists yet.
     if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@" \
         >"$CACHE/install.log" 2>&1; then
@@ -107,8 +118,8 @@ run_logged() {
 # ---------------------------------------------------------------- source
 
 APTDIR=$CACHE/apt
-SRCDIR=$CACHE/src
-FETCHLOG=$CACHE/fetch.log
+SRCDIR=$CACHE/$PKG/src
+FETCHLOG=$CACHE/$PKG/fetch.log
 APT_OPTS=(
     -o "Dir::Etc::SourceList=$APTDIR/sources.list"
     -o "Dir::Etc::SourceParts=/dev/null"
@@ -186,7 +197,7 @@ write_private_sources() {
         echo "deb-src ${opt}$uri $suite main" >>"$APTDIR/sources.list.new"
     done < <(system_apt_entries)
     if [[ ! -s $APTDIR/sources.list.new ]]; then
-        echo "unzip: no Debian entries for '$codename' in /etc/apt; using deb.debian.org" >&2
+        echo "$PKG: no Debian entries for '$codename' in /etc/apt; using deb.debian.org" >&2
         printf '%s\n' \
             "deb-src http://deb.debian.org/debian $codename main" \
             "deb-src http://deb.debian.org/debian-security $codename-security main" \
@@ -203,7 +214,7 @@ write_private_sources() {
 # unpacks them with Debian's patches.
 write_dsc_from_index() {
     local version=$1 dir=$2 dscname=$3 record name
-    record=$(apt-cache "${APT_OPTS[@]}" showsrc --only-source unzip |
+    record=$(apt-cache "${APT_OPTS[@]}" showsrc --only-source "$PKG" |
         awk -v RS= -v ver="$version" 'index($0 "\n", "\nVersion: " ver "\n") { print; exit }')
     [[ -n $record ]] || return 1
     {
@@ -223,8 +234,27 @@ write_dsc_from_index() {
     } >"$dir/$dscname"
 }
 
+# A security update's suite may list the upstream tarball without serving
+# it: the archive keeps it with the release's own version. Fetches the other
+# versions' sources and keeps the files that VERSION's record names and that
+# are still missing; dpkg-source then checks them against that record.
+fetch_shared_tarballs() {
+    local version=$1 dir=$2 other name
+    local more=$CACHE/$PKG/fetch-other.tmp
+    while read -r other; do
+        [[ $other == "$version" ]] && continue
+        rm -rf -- "$more"
+        mkdir -p "$more"
+        (cd "$more" && apt-get "${APT_OPTS[@]}" -q source --download-only "$PKG=$other") >>"$FETCHLOG" 2>&1 || true
+        for name in "$more"/*; do
+            [[ -f $name && ! -e $dir/${name##*/} && ${name##*/} != *.dsc ]] && cp -- "$name" "$dir/"
+        done
+    done < <(apt-cache "${APT_OPTS[@]}" showsrc --only-source "$PKG" | awk '/^Version: / { print $2 }' | sort -u)
+    rm -rf -- "$more"
+}
+
 fetch_source() {
-    local tmp=$CACHE/fetch.tmp version dscname tree npatch
+    local tmp=$CACHE/$PKG/fetch.tmp version dscname tree npatch
     rm -rf -- "$tmp"
     mkdir -p "$tmp" "$APTDIR/lists/partial" "$APTDIR/cache"
     : >"$FETCHLOG"
@@ -232,27 +262,28 @@ fetch_source() {
     cat "$APTDIR/sources.list" >>"$FETCHLOG"
     run_logged "$FETCHLOG" "apt-get update (private deb-src list)" apt-get "${APT_OPTS[@]}" -q update
     # The .dsc name tells which version apt picks: the newest one of all suites.
-    dscname=$(cd "$tmp" && apt-get "${APT_OPTS[@]}" -q source --print-uris unzip 2>>"$FETCHLOG" |
+    dscname=$(cd "$tmp" && apt-get "${APT_OPTS[@]}" -q source --print-uris "$PKG" 2>>"$FETCHLOG" |
         awk '$2 ~ /\.dsc$/ { print $2; exit }') || true
-    [[ -n $dscname ]] || run_logged "$FETCHLOG" "apt-get source --print-uris unzip" false
-    version=${dscname#unzip_}
+    [[ -n $dscname ]] || run_logged "$FETCHLOG" "apt-get source --print-uris $PKG" false
+    version=${dscname#"$PKG"_}
     version=${version%.dsc}
-    echo "+ (cd $tmp && apt-get source unzip)" >>"$FETCHLOG"
-    if ! (cd "$tmp" && apt-get "${APT_OPTS[@]}" -q source unzip) >>"$FETCHLOG" 2>&1; then
-        if [[ -f $tmp/$dscname ]] || ! compgen -G "$tmp/unzip_*.debian.tar.*" >/dev/null; then
-            run_logged "$FETCHLOG" "apt-get source unzip" false
+    echo "+ (cd $tmp && apt-get source $PKG)" >>"$FETCHLOG"
+    if ! (cd "$tmp" && apt-get "${APT_OPTS[@]}" -q source "$PKG") >>"$FETCHLOG" 2>&1; then
+        if [[ -f $tmp/$dscname ]] || ! compgen -G "$tmp/${PKG}_*.debian.tar.*" >/dev/null; then
+            run_logged "$FETCHLOG" "apt-get source $PKG" false
         fi
-        echo "unzip: the mirror has no $dscname; unpacking the verified tarballs from the Sources index record" >&2
+        echo "$PKG: the mirror has no $dscname; unpacking the verified tarballs from the Sources index record" >&2
+        fetch_shared_tarballs "$version" "$tmp"
         echo "+ writing $dscname from the Sources index" >>"$FETCHLOG"
         write_dsc_from_index "$version" "$tmp" "$dscname" ||
             run_logged "$FETCHLOG" "writing $dscname from the Sources index" false
         cat "$tmp/$dscname" >>"$FETCHLOG"
-        rm -rf -- "$tmp"/unzip-*/
+        rm -rf -- "$tmp"/"$PKG"-*/
         run_logged "$FETCHLOG" "dpkg-source -x $dscname" \
-            dpkg-source -x "$tmp/$dscname" "$tmp/unzip-$version"
+            dpkg-source -x "$tmp/$dscname" "$tmp/$PKG-$version"
     fi
-    tree=$(find "$tmp" -mindepth 1 -maxdepth 1 -type d -name 'unzip-*' | head -n 1)
-    [[ -n $tree && -f $tree/win32/Makefile.gcc ]] || run_logged "$FETCHLOG" "unpacking the source" false
+    tree=$(find "$tmp" -mindepth 1 -maxdepth 1 -type d -name "$PKG-*" | head -n 1)
+    [[ -n $tree && -f $tree/$MAKEFILE ]] || run_logged "$FETCHLOG" "unpacking the source" false
     npatch=$(grep -c -v -e '^#' -e '^$' "$tree/debian/patches/series" 2>/dev/null) || npatch=0
     rm -rf -- "$SRCDIR"
     mkdir -p "$SRCDIR"
@@ -260,13 +291,13 @@ fetch_source() {
     echo "$version" >"$SRCDIR/version.new"
     mv -- "$SRCDIR/version.new" "$SRCDIR/version"
     rm -rf -- "$tmp"
-    echo "unzip: fetched Debian source unzip $version ($npatch Debian patches applied)"
+    echo "$PKG: fetched Debian source $PKG $version ($npatch Debian patches applied)"
 }
 
 # Several builds may share the cache: only one fetches.
 exec 9>"$CACHE/.lock"
 flock 9
-if [[ ! -s $SRCDIR/version || ! -f $SRCDIR/tree/win32/Makefile.gcc ]]; then
+if [[ ! -s $SRCDIR/version || ! -f $SRCDIR/tree/$MAKEFILE ]]; then
     fetch_source
 fi
 flock -u 9
@@ -275,30 +306,43 @@ VERSION=$(cat "$SRCDIR/version")
 
 # ---------------------------------------------------------------- build
 
-BUILD=$CACHE/build-$ARCH
-LOG=$CACHE/build-$ARCH.log
+BUILD=$CACHE/$PKG/build-$ARCH
+LOG=$CACHE/$PKG/build-$ARCH.log
 rm -rf -- "$BUILD"
 cp -a -- "$SRCDIR/tree" "$BUILD"
 : >"$LOG"
 # -static: no libgcc/winpthread DLLs next to the program.
-# --no-insert-timestamp: the same source gives the same bytes.
-# windows.h first: included later, the compiler's intrinsics headers it pulls in
-# trip over macros of unzip's own headers.
-run_logged "$LOG" "make ($ARCH)" make -C "$BUILD" -f win32/Makefile.gcc -j"$(nproc)" \
-    CC="$CC" AS="$CC" LD="$CC -static -Wl,--no-insert-timestamp" RC="$TRIPLET-windres" \
-    NOASM=1 OPT=-O2 CC_CPU_OPT= LOCAL_UNZIP="-include windows.h" unzip.exe
+# --no-insert-timestamp, the prefix map and SOURCE_DATE_EPOCH (for the
+# compile date the programs print): the same source gives the same bytes.
+SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$BUILD/debian/changelog" -STimestamp)
+export SOURCE_DATE_EPOCH
+CC_REPRO="$CC -ffile-prefix-map=$BUILD=$PKG"
+LD_REPRO="$CC -static -Wl,--no-insert-timestamp"
+if [[ $PKG == unzip ]]; then
+    # windows.h first: included later, the compiler's intrinsics headers it
+    # pulls in trip over macros of unzip's own headers.
+    run_logged "$LOG" "make ($ARCH)" make -C "$BUILD" -f "$MAKEFILE" -j"$(nproc)" \
+        CC="$CC_REPRO" AS="$CC_REPRO" LD="$LD_REPRO" RC="$TRIPLET-windres" \
+        NOASM=1 OPT=-O2 CC_CPU_OPT= LOCAL_UNZIP="-include windows.h" unzip.exe
+else
+    # The C match and CRC code: the assembler versions are for i386 only;
+    # windows.h first, as for unzip.
+    run_logged "$LOG" "make ($ARCH)" make -C "$BUILD" -f "$MAKEFILE" -j"$(nproc)" \
+        CC="$CC_REPRO" AS="$CC_REPRO" LD="$LD_REPRO" RC="$TRIPLET-windres" \
+        OBJA= CRCA_O= CRCAUO= LOCAL_ZIP="-DNO_ASM -include windows.h" zip.exe
+fi
 
-EXE=$BUILD/unzip.exe
-[[ -f $EXE ]] || run_logged "$LOG" "make produced no unzip.exe" false
+EXE=$BUILD/$PKG.exe
+[[ -f $EXE ]] || run_logged "$LOG" "make produced no $PKG.exe" false
 DLLS=$("$TRIPLET-objdump" -p "$EXE" | awk '/DLL Name:/ { print $3 }' | sort -f | tr '\n' ' ')
 DLLS=${DLLS% }
 for dll in $DLLS; do
     case "${dll,,}" in
         kernel32.dll | user32.dll | advapi32.dll | msvcrt.dll) ;;
-        *) die "unzip.exe ($ARCH) needs $dll, which Windows does not ship (DLLs: $DLLS)" ;;
+        *) die "$PKG.exe ($ARCH) needs $dll, which Windows does not ship (DLLs: $DLLS)" ;;
     esac
 done
 
 cp -- "$EXE" "$OUT.tmp"
 mv -- "$OUT.tmp" "$OUT"
-echo "unzip.exe ($ARCH): built Debian unzip $VERSION in $((SECONDS - START)) s -> $OUT ($(stat -c %s "$OUT") bytes; DLLs: $DLLS)"
+echo "$PKG.exe ($ARCH): built Debian $PKG $VERSION in $((SECONDS - START)) s -> $OUT ($(stat -c %s "$OUT") bytes; DLLs: $DLLS)"

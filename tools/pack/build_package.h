@@ -1,0 +1,28 @@
+// pack build: a package directory made from an installer folder in one step.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct BuildRequest {
+    std::string InstallerDirectory;  // holds SETUP.EXE at its root
+    std::string OutputDirectory;
+    std::vector<std::string> Tags;
+    bool Msi = false;          // add msi.tag as a file
+    bool TagsAsFiles = false;  // tag files instead of lines appended to setup.exe
+    bool Force = false;        // replace an output directory that is not empty
+    std::string Kit;           // where setup.exe, unzip.exe (and zip.exe) are; "" beside pack
+    std::string Setup;         // setup.exe to use instead of the kit's
+    std::string Unzip;         // unzip.exe to use instead of the kit's
+};
+
+// Writes the package aside, checks it as 'pack check' does and moves it into
+// place; on any refusal or error nothing is left behind. Returns the exit
+// status: 0 built, 1 refused or failed.
+int BuildPackage(const BuildRequest& request);
+
+// Gives every entry of a zip archive the same time stamp and drops the
+// archive bit from its attributes, so that the same files give the same
+// bytes; false with error set when the archive cannot be read or written
+// (or needs Zip64 records, which this does not rewrite).
+bool NormalizeArchive(const std::string& archive, std::string& error);
