@@ -326,8 +326,9 @@ RunResult RunAndRecord(const RunOptions& options) {
     std::wstring exeDir = Widen(options.exeDir, options.utf8);
     std::wstring application = Widen(options.exe, options.utf8);
     wchar_t ownDir[MAX_PATH];
-    if (!exeDir.empty() && (GetCurrentDirectoryW(MAX_PATH, ownDir) - 1 >= MAX_PATH - 1 ||
-                            !SetCurrentDirectoryW(exeDir.c_str()))) {
+    const DWORD ownLength = exeDir.empty() ? 0 : GetCurrentDirectoryW(MAX_PATH, ownDir);
+    if (!exeDir.empty() &&
+        (ownLength == 0 || ownLength >= MAX_PATH || !SetCurrentDirectoryW(exeDir.c_str()))) {
         result.startError = ERROR_DIRECTORY;
         return result;
     }
