@@ -206,43 +206,45 @@ static std::wstring Widen(const std::string& text, bool utf8) {
     return wide;
 }
 
-static std::wstring EnvironmentName(const std::wstring& entry) {
-    // Entries such as "=C:=C:\dir" start with '='; the name ends at the next one.
-    size_t equals = entry.find(L'=', 1);
-    return entry.substr(0, equals);
+static bool CompareTextInsensitively(const std::string& a, const std::string& b) {
+    return _stricmp(a.c_str(), b.c_str()) == 0;
 }
 
-static std::vector<wchar_t> BuildEnvironment(const RunOptions& options) {
-    std::vector<std::wstring> entries;
-    wchar_t* block = GetEnvironmentStringsW();
-    if (block != NULL) {
-        for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {
-            entries.emplace_back(entry);
-        }
-        FreeEnvironmentStringsW(block);
-    }
-    for (const auto& change : options.env) {
-        std::wstring name = Widen(change.first, options.utf8);
+static bool CompareTextInsensitively(const std::wstring& a, const std::wstring& b) {
+    return _wcsicmp(a.c_str(), b.c_str()) == 0;
+}
+
+// The test's own environment block with the options' changes, in the
+// program's character set: ANSI through the ANSI functions as the tests have
+// always started their programs, UTF-16 for options in UTF-8.
+template <typename Char>
+static std::vector<Char> BuildEnvironment(
+    const std::vector<std::basic_string<Char>>& own,
+    const std::vector<std::pair<std::basic_string<Char>, std::basic_string<Char>>>& changes) {
+    std::vector<std::basic_string<Char>> entries = own;
+    for (const auto& change : changes) {
         for (size_t i = 0; i < entries.size();) {
-            if (_wcsicmp(EnvironmentName(entries[i]).c_str(), name.c_str()) == 0) {
+            // Entries such as "=C:=C:\dir" start with '='; the name ends at the next one.
+            std::basic_string<Char> name = entries[i].substr(0, entries[i].find(Char('='), 1));
+            if (CompareTextInsensitively(name, change.first)) {
                 entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
             } else {
                 ++i;
             }
         }
         if (!change.second.empty()) {
-            entries.push_back(name + L"=" + Widen(change.second, options.utf8));
+            entries.push_back(change.first + Char('=') + change.second);
         }
     }
-    std::vector<wchar_t> result;
-    for (const std::wstring& entry : entries) {
+    std::vector<Char> result;
+    for (const auto& entry : entries) {
         result.insert(result.end(), entry.begin(), entry.end());
-        result.push_back(L'\0');
+        result.push_back(Char(0));
     }
     if (entries.empty()) {
-        result.push_back(L'\0');
+        result.push_back(Char(0));
     }
-    result.push_back(L'\0');
+    result.push_back(Char(0));
     return result;
 }
 
@@ -312,34 +314,65 @@ RunResult RunAndRecord(const RunOptions& options) {
     if (!options.args.empty()) {
         commandLine += " " + options.args;
     }
-    std::wstring wideCommandLine = Widen(commandLine, options.utf8);
-    std::vector<wchar_t> command(wideCommandLine.begin(), wideCommandLine.end());
-    command.push_back(L'\0');
-    std::vector<wchar_t> environment = BuildEnvironment(options);
-    std::wstring currentDir = Widen(options.currentDir, options.utf8);
-
-    STARTUPINFOW startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
-    std::wstring exeDir = Widen(options.exeDir, options.utf8);
-    std::wstring application = Widen(options.exe, options.utf8);
-    wchar_t ownDir[MAX_PATH];
-    const DWORD ownLength = exeDir.empty() ? 0 : GetCurrentDirectoryW(MAX_PATH, ownDir);
-    if (!exeDir.empty() &&
-        (ownLength == 0 || ownLength >= MAX_PATH || !SetCurrentDirectoryW(exeDir.c_str()))) {
-        result.startError = ERROR_DIRECTORY;
-        return result;
-    }
-    BOOL started = CreateProcessW(exeDir.empty() ? NULL : application.c_str(), command.data(), NULL, NULL,
-                                  FALSE, CREATE_UNICODE_ENVIRONMENT, environment.data(),
-                                  currentDir.empty() ? NULL : currentDir.c_str(), &startup, &process);
-    result.startError = started ? 0 : GetLastError();
-    if (!exeDir.empty()) {
-        SetCurrentDirectoryW(ownDir);
+    BOOL started = FALSE;
+    DWORD startError = 0;
+    if (!options.utf8 && options.exeDir.empty()) {
+        std::vector<char> command(commandLine.begin(), commandLine.end());
+        command.push_back('\0');
+        std::vector<std::string> own;
+        char* block = GetEnvironmentStringsA();
+        for (const char* entry = block; entry != NULL && *entry != '\0'; entry += strlen(entry) + 1) {
+            own.emplace_back(entry);
+        }
+        FreeEnvironmentStringsA(block);
+        std::vector<char> environment = BuildEnvironment(own, options.env);
+        STARTUPINFOA startup;
+        ZeroMemory(&startup, sizeof startup);
+        startup.cb = sizeof startup;
+        started = CreateProcessA(NULL, command.data(), NULL, NULL, FALSE, 0, environment.data(),
+                                 options.currentDir.empty() ? NULL : options.currentDir.c_str(), &startup,
+                                 &process);
+        startError = started ? 0 : GetLastError();
+    } else {
+        std::wstring wideCommandLine = Widen(commandLine, options.utf8);
+        std::vector<wchar_t> command(wideCommandLine.begin(), wideCommandLine.end());
+        command.push_back(L'\0');
+        std::vector<std::wstring> own;
+        wchar_t* block = GetEnvironmentStringsW();
+        for (const wchar_t* entry = block; entry != NULL && *entry != L'\0'; entry += wcslen(entry) + 1) {
+            own.emplace_back(entry);
+        }
+        FreeEnvironmentStringsW(block);
+        std::vector<std::pair<std::wstring, std::wstring>> changes;
+        for (const auto& change : options.env) {
+            changes.emplace_back(Widen(change.first, options.utf8), Widen(change.second, options.utf8));
+        }
+        std::vector<wchar_t> environment = BuildEnvironment(own, changes);
+        std::wstring currentDir = Widen(options.currentDir, options.utf8);
+        std::wstring exeDir = Widen(options.exeDir, options.utf8);
+        std::wstring application = Widen(options.exe, options.utf8);
+        STARTUPINFOW startup;
+        ZeroMemory(&startup, sizeof startup);
+        startup.cb = sizeof startup;
+        wchar_t ownDir[MAX_PATH];
+        const DWORD ownLength = exeDir.empty() ? 0 : GetCurrentDirectoryW(MAX_PATH, ownDir);
+        if (!exeDir.empty() &&
+            (ownLength == 0 || ownLength >= MAX_PATH || !SetCurrentDirectoryW(exeDir.c_str()))) {
+            result.startError = ERROR_DIRECTORY;
+            return result;
+        }
+        started = CreateProcessW(exeDir.empty() ? NULL : application.c_str(), command.data(), NULL, NULL,
+                                 FALSE, CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                                 currentDir.empty() ? NULL : currentDir.c_str(), &startup, &process);
+        startError = started ? 0 : GetLastError();
+        if (!exeDir.empty()) {
+            SetCurrentDirectoryW(ownDir);
+        }
     }
     if (!started) {
+        result.startError = startError;
         return result;
     }
     CloseHandle(process.hThread);

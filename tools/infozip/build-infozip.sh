@@ -312,12 +312,13 @@ rm -rf -- "$BUILD"
 cp -a -- "$SRCDIR/tree" "$BUILD"
 : >"$LOG"
 # -static: no libgcc/winpthread DLLs next to the program.
-# --no-insert-timestamp, the prefix map and SOURCE_DATE_EPOCH (for the
-# compile date the programs print): the same source gives the same bytes.
+# The prefix map and SOURCE_DATE_EPOCH (for the compile date the programs
+# print, and the PE header's time stamp, which the linker takes from it): the
+# same source gives the same bytes.
 SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$BUILD/debian/changelog" -STimestamp)
 export SOURCE_DATE_EPOCH
 CC_REPRO="$CC -ffile-prefix-map=$BUILD=$PKG"
-LD_REPRO="$CC -static -Wl,--no-insert-timestamp"
+LD_REPRO="$CC -static"
 if [[ $PKG == unzip ]]; then
     # windows.h first: included later, the compiler's intrinsics headers it
     # pulls in trip over macros of unzip's own headers.
