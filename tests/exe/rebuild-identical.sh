@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds setup.exe once more from a copy of the source tree in another
 # directory, at another time, and checks that it is the same bytes as the
-# build's own: no time stamps, no build paths. Prints the SHA-256.
+# build's own: a fixed time stamp, no build paths. Prints the SHA-256.
 #   rebuild-identical.sh SOURCE_DIR BUILT_SETUP_EXE win32|win64
 set -euo pipefail
 source_dir=$1
