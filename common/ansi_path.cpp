@@ -9,6 +9,13 @@
 #include "common/text.h"
 #include "launcher/argument_string.h"
 
+// A kernel32 function of the given type, looked up by name (nullptr when the
+// system lacks it).
+template <typename Function>
+static Function KernelFunction(const char* name) {
+    return AsFunction<Function>(LibraryFunction("kernel32.dll", name));
+}
+
 static int ToAnsi(const WideChar* wide, char* ansi, size_t size) {
     // Both conversions count the terminator and fail when it does not fit.
     return WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, static_cast<int>(size), nullptr, nullptr) > 0 ? 1
@@ -21,7 +28,7 @@ static int ToWide(const char* ansi, WideChar* wide, size_t size) {
 
 static int ShortForm(const WideChar* path, WideChar* shortPath, size_t size) {
     typedef DWORD(WINAPI * Function)(LPCWSTR, LPWSTR, DWORD);
-    Function shortName = AsFunction<Function>(LibraryFunction("kernel32.dll", "GetShortPathNameW"));
+    Function shortName = KernelFunction<Function>("GetShortPathNameW");
     if (shortName == nullptr) {
         return 0;
     }
@@ -62,7 +69,7 @@ static int Take(DWORD length, char* path) {
 
 int ReadProgramPath(char* path) {
     typedef DWORD(WINAPI * Function)(HMODULE, LPWSTR, DWORD);
-    Function wideRead = AsFunction<Function>(LibraryFunction("kernel32.dll", "GetModuleFileNameW"));
+    Function wideRead = KernelFunction<Function>("GetModuleFileNameW");
     WideChar wide[PathBufferSize];
     // A path that fills the buffer comes back cut and, on some systems,
     // unterminated: its length equals the size, which Fits refuses.
@@ -79,7 +86,7 @@ typedef DWORD(WINAPI* AnsiDirectoryGetter)(DWORD, LPSTR);
 
 static int ReadDirectory(const char* wideName, AnsiDirectoryGetter ansiRead, const char* what, char* path) {
     typedef DWORD(WINAPI * Function)(DWORD, LPWSTR);
-    Function wideRead = AsFunction<Function>(LibraryFunction("kernel32.dll", wideName));
+    Function wideRead = KernelFunction<Function>(wideName);
     WideChar wide[PathBufferSize];
     DWORD length = wideRead != nullptr ? wideRead(PathBufferSize, wide) : 0;
     if (length != 0) {
@@ -99,7 +106,7 @@ int ReadTempPath(char* path) {
 int CreateSpelledDirectory(const WideChar* wide, char* path) {
     path[0] = '\0';
     typedef BOOL(WINAPI * Function)(LPCWSTR, LPSECURITY_ATTRIBUTES);
-    Function create = AsFunction<Function>(LibraryFunction("kernel32.dll", "CreateDirectoryW"));
+    Function create = KernelFunction<Function>("CreateDirectoryW");
     WideChar partial[PathBufferSize];
     size_t length = 0;
     for (; wide[length] != 0; ++length) {
@@ -122,7 +129,7 @@ int CreateSpelledDirectory(const WideChar* wide, char* path) {
 
 int ReadWideArguments(WideChar* arguments, int* complete) {
     typedef LPWSTR(WINAPI * Function)();
-    Function wideRead = AsFunction<Function>(LibraryFunction("kernel32.dll", "GetCommandLineW"));
+    Function wideRead = KernelFunction<Function>("GetCommandLineW");
     const WideChar* line = wideRead != nullptr ? wideRead() : nullptr;
     arguments[0] = 0;
     *complete = 1;
