@@ -100,6 +100,16 @@ int ReadCurrentDirectory(char* directory) {
 }
 
 int ReadTempPath(char* path) {
+    // Where the system has it, the base that keeps a process of SYSTEM out of
+    // the temporary directory every user may write to. Once it answers, its
+    // answer stands: falling back would put such a process back there.
+    typedef DWORD(WINAPI * Function)(DWORD, LPWSTR);
+    Function privateRead = KernelFunction<Function>("GetTempPath2W");
+    WideChar wide[PathBufferSize];
+    DWORD length = privateRead != nullptr ? privateRead(PathBufferSize, wide) : 0;
+    if (length != 0) {
+        return Spell(length, wide, "Temporary directory", path);
+    }
     return ReadDirectory("GetTempPathW", GetTempPathA, "Temporary directory", path);
 }
 

@@ -3,7 +3,12 @@
 
 // Each call asks the loader again; after the first this only counts a
 // reference, and no state is shared between the threads that call it.
+LibraryLookup LibraryLookupOverride = nullptr;
+
 FARPROC LibraryFunction(const char* library, const char* name) {
+    if (LibraryLookupOverride != nullptr) {
+        return LibraryLookupOverride(library, name);
+    }
     HMODULE module = LoadLibraryA(library);
     return module != nullptr ? GetProcAddress(module, name) : nullptr;
 }

@@ -8,6 +8,11 @@
 // The function's address, or nullptr when the library or the name is missing.
 FARPROC LibraryFunction(const char* library, const char* name);
 
+// Tests set this to stand for a system that lacks a function, or has one
+// this one lacks; nullptr (always, in the program) asks the loader.
+typedef FARPROC (*LibraryLookup)(const char* library, const char* name);
+extern LibraryLookup LibraryLookupOverride;
+
 // Casts through void (*)(), the function type that matches every other.
 template <typename Function>
 Function AsFunction(FARPROC address) {

@@ -106,3 +106,14 @@ int ComposePostProcess(const char* destination, char* path, size_t pathSize, cha
     fits &= AppendPathToken(commandLine, commandSize, destination, "\\PostProcess.cmd");
     return fits;
 }
+
+int ComposeWorkingDirectory(const char* tempPath, unsigned long suffix, char* destination, size_t size) {
+    static const char Digits[] = "0123456789ABCDEF";
+    char hex[9];
+    for (int i = 7; i >= 0; --i) {
+        hex[i] = Digits[suffix & 0xF];
+        suffix >>= 4;
+    }
+    hex[8] = '\0';
+    return FormatText(destination, size, "%sQUILLER-%s", tempPath, hex);
+}

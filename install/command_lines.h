@@ -28,3 +28,8 @@ int ComposeInstallerCommand(const char* destination, int silent, int msiTag, cha
 // and its command line. Returns 1 when both fitted.
 int ComposePostProcess(const char* destination, char* path, size_t pathSize, char* commandLine,
                        size_t commandSize);
+
+// The working directory of a later try under tempPath (ending in a
+// backslash), when QUILLER itself is taken: QUILLER, a hyphen and suffix as
+// eight hexadecimal digits. Returns 1 when it fitted.
+int ComposeWorkingDirectory(const char* tempPath, unsigned long suffix, char* destination, size_t size);

@@ -12,6 +12,7 @@
 #include "install/remove_tree.h"
 #include "install/runners.h"
 #include "install/wait_notice.h"
+#include "install/working_directory.h"
 #include "launcher/tags.h"
 
 // Extracts package.zip from the package directory with the package's own
@@ -65,8 +66,17 @@ int InstallPackage(const char* destinationOption) {
         return 1;
     }
 
-    // An existing directory is simply reused.
-    CreateDirectoryA(destination, nullptr);
+    if (temporary != 0) {
+        // Never one that exists already: whoever made it could swap or add
+        // the files that run next.
+        if (MakeWorkingDirectory(tempPath, destination) == 0) {
+            ShowDiagnostic("Working directory cannot be made; nothing installed.", ShortTitle);
+            return 1;
+        }
+    } else {
+        // The administrator chose this one: an existing directory is reused.
+        CreateDirectoryA(destination, nullptr);
+    }
 
     char source[PathBufferSize];
     if (ReadCurrentDirectory(source) != 0) {

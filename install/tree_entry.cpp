@@ -1,8 +1,6 @@
 // Decisions of the directory-tree removal over names and attribute words.
 #include "install/tree_entry.h"
 
-#include <string.h>
-
 #include "common/text.h"
 
 enum : unsigned long {
@@ -11,15 +9,26 @@ enum : unsigned long {
     InvalidAttributes = 0xFFFFFFFF,  // INVALID_FILE_ATTRIBUTES
 };
 
-TreeEntryAction DecideTreeEntry(const char* directory, const char* name, unsigned long attributes,
-                                char* fullPath, size_t size) {
-    // "." and ".." name the directory itself and its parent, whatever their
-    // attributes: resetting those would reach outside the tree.
-    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
-        return LeaveTreeEntry;
+// "." and ".." name the directory itself and its parent. A name that holds a
+// separator, a drive or stream colon or a wildcard is no name of the listed
+// entry: the ANSI functions spell a fullwidth solidus as a plain backslash,
+// so "..\x" may come back for a file inside and would name one outside.
+template <typename Char>
+static int IsOwnEntryName(const Char* name) {
+    if (name[0] == 0 || (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))) {
+        return 0;
     }
-    // A cut-short path could name a different file.
-    if (FormatText(fullPath, size, "%s\\%s", directory, name) == 0) {
+    for (const Char* p = name; *p != 0; ++p) {
+        if (*p == '\\' || *p == '/' || *p == ':' || *p == '?' || *p == '*') {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+template <typename Char>
+TreeEntryAction DecideTreeEntryByName(const Char* name, unsigned long attributes) {
+    if (IsOwnEntryName(name) == 0) {
         return LeaveTreeEntry;
     }
     if (attributes == AttributeDirectory) {
@@ -34,6 +43,70 @@ TreeEntryAction DecideTreeEntry(const char* directory, const char* name, unsigne
     return DeleteTreeFile;
 }
 
+template TreeEntryAction DecideTreeEntryByName<char>(const char* name, unsigned long attributes);
+template TreeEntryAction DecideTreeEntryByName<WideChar>(const WideChar* name, unsigned long attributes);
+
+TreeEntryAction DecideTreeEntry(const char* directory, const char* name, unsigned long attributes,
+                                char* fullPath, size_t size) {
+    TreeEntryAction action = DecideTreeEntryByName(name, attributes);
+    // A cut-short path could name a different file.
+    if (action == LeaveTreeEntry || FormatText(fullPath, size, "%s\\%s", directory, name) == 0) {
+        return LeaveTreeEntry;
+    }
+    return action;
+}
+
 int MayEmptyTreeRoot(unsigned long attributes) {
     return attributes != InvalidAttributes && (attributes & AttributeReparsePoint) == 0 ? 1 : 0;
+}
+
+static size_t WideLength(const WideChar* text) {
+    size_t length = 0;
+    while (text[length] != 0) {
+        ++length;
+    }
+    return length;
+}
+
+// Copies text after the length units already in path, terminated. Returns the
+// new length, or 0 when it did not fit.
+static size_t AppendWide(WideChar* path, size_t length, const WideChar* text, size_t size) {
+    size_t add = WideLength(text);
+    if (add >= size || length >= size - add) {
+        return 0;
+    }
+    for (size_t i = 0; i <= add; ++i) {
+        path[length + i] = text[i];
+    }
+    return length + add;
+}
+
+size_t LongTreePath(const WideChar* fullPath, WideChar* path, size_t size) {
+    static const WideChar Local[] = {'\\', '\\', '?', '\\', 0};
+    static const WideChar Network[] = {'\\', '\\', '?', '\\', 'U', 'N', 'C', 0};
+    const WideChar* prefix = Local;
+    const WideChar* rest = fullPath;
+    if (fullPath[0] == '\\' && fullPath[1] == '\\') {
+        if ((fullPath[2] == '?' || fullPath[2] == '.') && fullPath[3] == '\\') {
+            prefix = nullptr;  // past the name rules already
+        } else {
+            prefix = Network;
+            rest = fullPath + 1;
+        }
+    }
+    size_t length = 0;
+    if (prefix != nullptr && (length = AppendWide(path, 0, prefix, size)) == 0) {
+        return 0;
+    }
+    return AppendWide(path, length, rest, size);
+}
+
+size_t AppendTreeName(WideChar* path, size_t length, const WideChar* name, size_t size) {
+    static const WideChar Separator[] = {'\\', 0};
+    size_t joined = AppendWide(path, length, Separator, size);
+    joined = joined != 0 ? AppendWide(path, joined, name, size) : 0;
+    if (joined == 0 && length < size) {
+        path[length] = 0;
+    }
+    return joined;
 }

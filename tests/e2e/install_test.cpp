@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -272,4 +273,128 @@ TEST(InstallPackage, DestinationTooLongIsNeverUsedCutShort) {
     }
     EXPECT_EQ(ReadTextFile(package.log), "");
     EXPECT_FALSE(PathExists("C:\\" + std::string(256, 'x')));
+}
+
+namespace {
+
+// The working directory the recording installer ran in, from its log.
+std::string InstallerDirectory(const std::string& log) {
+    for (const std::string& line : LogLines(log)) {
+        if (line.rfind("cwd: ", 0) == 0) {
+            return line.substr(5);
+        }
+    }
+    return "";
+}
+
+// The names in dir, "." and ".." left out, in the order listed.
+std::vector<std::string> EntriesOf(const std::string& dir) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA((dir + "\\*").c_str(), &entry);
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = entry.cFileName;
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        } while (FindNextFileA(listing, &entry));
+        FindClose(listing);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool IsNewWorkingDirectory(const std::string& dir, const std::string& temp) {
+    const std::string prefix = temp + "\\QUILLER-";
+    return dir.size() == prefix.size() + 8 && dir.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+// Anyone who may write to the temporary directory may make QUILLER before
+// the run. What he left there is never run, entered, changed or removed; the
+// package installs in a new directory of the run's own, removed afterwards.
+TEST(InstallPackage, NeverUsesAQuillerThatExistsAlready) {
+    const std::string planted[][2] = {
+        {"PostProcess.cmd", "@echo planted postprocess>>\"%SETUP_TEST_LOG%\"\r\n"},
+        {"version.dll", "a library the installer would load"},
+        {"canary.txt", "canary"},
+    };
+    for (bool asDirectory : {true, false}) {
+        SCOPED_TRACE(asDirectory ? "QUILLER a directory" : "QUILLER a file");
+        Package package = MakePackage(asDirectory ? "quiller-taken" : "quiller-file", "installer.zip");
+        ASSERT_FALSE(package.dir.empty());
+        if (asDirectory) {
+            ASSERT_TRUE(CreateDirectoryA(package.quiller.c_str(), nullptr));
+            for (const auto& file : planted) {
+                ASSERT_TRUE(WriteTextFile(package.quiller + "\\" + file[0], file[1]));
+            }
+            // A planted SETUP.EXE that would run: the recording installer.
+            ASSERT_TRUE(CopyFileTo(TestProgramDirectory() + "\\record_installer.exe",
+                                   package.quiller + "\\SETUP.EXE"));
+        } else {
+            ASSERT_TRUE(WriteTextFile(package.quiller, "canary"));
+        }
+        const std::string plantedSetup = ReadTextFile(package.quiller + "\\SETUP.EXE");
+
+        RunResult result = RunAndRecord(SetupRun(package, "-s"));
+        EXPECT_EQ(result.exitCode, 1UL);
+        const std::string dir = InstallerDirectory(package.log);
+        EXPECT_TRUE(IsNewWorkingDirectory(dir, package.temp)) << dir;
+        EXPECT_EQ(LogLines(package.log), InstallerRan(dir + "\\SETUP.EXE -s -SMS", dir));
+        EXPECT_FALSE(PathExists(dir));
+        if (asDirectory) {
+            for (const auto& file : planted) {
+                EXPECT_EQ(ReadTextFile(package.quiller + "\\" + file[0]), file[1]) << file[0];
+            }
+            EXPECT_EQ(ReadTextFile(package.quiller + "\\SETUP.EXE"), plantedSetup);
+        } else {
+            EXPECT_EQ(ReadTextFile(package.quiller), "canary");
+        }
+    }
+}
+
+// A package whose PostProcess.cmd installs a second package: the second run
+// works in a directory of its own, so the first one's files stay in place
+// while its script still runs, and neither script runs for the other.
+TEST(InstallPackage, PostProcessThatInstallsASecondPackage) {
+    Package first = MakePackage("chain-first", "chain.zip");
+    Package second = MakePackage("chain-second", "installer.zip");
+    ASSERT_FALSE(first.dir.empty());
+    ASSERT_FALSE(second.dir.empty());
+    RunOptions options = SetupRun(first, "-s");
+    options.env.push_back({"SETUP_TEST_SECOND", second.dir});
+    RunResult result = RunAndRecord(options);
+
+    EXPECT_EQ(result.exitCode, 1UL);
+    std::vector<std::string> lines = LogLines(first.log);
+    ASSERT_GE(lines.size(), 7U);
+    const std::string secondDir = lines[6].substr(5);
+    EXPECT_TRUE(IsNewWorkingDirectory(secondDir, first.temp)) << secondDir;
+    EXPECT_EQ(lines, Concat(Concat(InstallerRan(first.quiller + "\\SETUP.EXE -s -SMS", first.quiller),
+                                   {"chain first: " + first.quiller}),
+                            Concat(InstallerRan(secondDir + "\\SETUP.EXE -s -SMS", secondDir),
+                                   {"chain first still complete"})));
+    EXPECT_FALSE(PathExists(first.quiller));
+    EXPECT_FALSE(PathExists(secondDir));
+}
+
+// The installer leaves names the ANSI code page cannot spell, fullwidth
+// solidi that the ANSI functions spell "..\victim.txt" and
+// "x\..\..\keepdir", and a path past MAX_PATH: all of it goes, and nothing
+// outside the working directory is touched.
+TEST(InstallPackage, RemovesEveryNameAndNothingOutside) {
+    Package package = MakePackage("hard-names", "installer.zip");
+    ASSERT_FALSE(package.dir.empty());
+    ASSERT_TRUE(WriteTextFile(package.temp + "\\victim.txt", "canary"));
+    ASSERT_TRUE(CreateDirectoryA((package.temp + "\\keepdir").c_str(), nullptr));
+    ASSERT_TRUE(WriteTextFile(package.temp + "\\keepdir\\canary.txt", "canary"));
+
+    RunResult result = RunAndRecord(SetupRun(package, "-s", "names"));
+    EXPECT_EQ(result.exitCode, 1UL);
+    EXPECT_EQ(LogLines(package.log), InstallerRan(package.quiller + "\\SETUP.EXE -s -SMS", package.quiller));
+    EXPECT_EQ(ReadTextFile(package.temp + "\\victim.txt"), "canary");
+    EXPECT_EQ(ReadTextFile(package.temp + "\\keepdir\\canary.txt"), "canary");
+    EXPECT_EQ(EntriesOf(package.temp), (std::vector<std::string>{"keepdir", "victim.txt"}));
 }

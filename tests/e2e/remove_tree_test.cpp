@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/library_function.h"
 #include "harness.h"
 #include "install/remove_tree.h"
 
@@ -36,6 +37,16 @@ void ExpectCanaries(const std::string& dir) {
     EXPECT_EQ(Attributes(dir + "\\canary.txt") & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY});
     EXPECT_EQ(ReadTextFile(dir + "\\tree.txt"), "canary");
     EXPECT_EQ(ReadTextFile(dir + "\\tree2\\keep.txt"), "canary");
+}
+
+// The lookup of a system without the wide file functions.
+FARPROC WithoutWideFunctions(const char* library, const char* name) {
+    const std::string function = name;
+    if (function.back() == 'W') {
+        return nullptr;
+    }
+    HMODULE module = LoadLibraryA(library);
+    return module != nullptr ? GetProcAddress(module, name) : nullptr;
 }
 
 // Wide form with the \\?\ prefix, for paths past MAX_PATH.
@@ -122,39 +133,51 @@ TEST(RemoveDirectoryTree, FileHeldOpenByAnotherProcessStaysWithItsParents) {
     EXPECT_FALSE(PathExists(tree));
 }
 
-TEST(RemoveDirectoryTree, EntryTooLongForItsBufferStays) {
-    const std::string dir = "C:\\setup-tests\\remove-long";
-    const std::string tree = dir + "\\tree";
-    // Full paths of 259 characters fit the 260-byte buffer; 260 do not.
-    const std::string fits = tree + "\\" + std::string(259 - tree.size() - 1, 'f');
-    const std::string file = tree + "\\" + std::string(260 - tree.size() - 1, 'g');
-    const std::string directory = tree + "\\" + std::string(260 - tree.size() - 1, 'd');
-    // The harness removes scratch trees through MAX_PATH-bound calls: clear a
-    // previous run's long entries first.
-    DeleteFileW(LongPath(directory + "\\x").c_str());
-    RemoveDirectoryW(LongPath(directory).c_str());
-    SetFileAttributesW(LongPath(file).c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(LongPath(file).c_str());
-    ASSERT_EQ(MakeScratchDirectory("remove-long"), dir);
-    ASSERT_TRUE(CreateDirectoryA(tree.c_str(), nullptr));
-    for (const std::string& path : {fits, file}) {
-        HANDLE handle = CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_READONLY, nullptr);
-        ASSERT_NE(handle, INVALID_HANDLE_VALUE) << path;
-        CloseHandle(handle);
-    }
-    ASSERT_TRUE(CreateDirectoryW(LongPath(directory).c_str(), nullptr));
-    HANDLE inner =
-        CreateFileW(LongPath(directory + "\\x").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(inner, INVALID_HANDLE_VALUE);
-    CloseHandle(inner);
+// Past MAX_PATH the wide functions reach every entry; where a system has
+// none (the 4.x family), the ANSI walk leaves what its buffer cannot name,
+// untouched, and the directories above it.
+TEST(RemoveDirectoryTree, EntriesPastMaxPathGoWhereTheSystemAllows) {
+    for (bool wide : {false, true}) {
+        SCOPED_TRACE(wide ? "wide functions" : "ANSI functions only");
+        const std::string dir = "C:\\setup-tests\\remove-long";
+        const std::string tree = dir + "\\tree";
+        // Full paths of 259 characters fit the 260-byte buffer; 260 do not.
+        const std::string fits = tree + "\\" + std::string(259 - tree.size() - 1, 'f');
+        const std::string file = tree + "\\" + std::string(260 - tree.size() - 1, 'g');
+        const std::string directory = tree + "\\" + std::string(260 - tree.size() - 1, 'd');
+        // The harness removes scratch trees through MAX_PATH-bound calls: clear a
+        // previous run's long entries first.
+        DeleteFileW(LongPath(directory + "\\x").c_str());
+        RemoveDirectoryW(LongPath(directory).c_str());
+        SetFileAttributesW(LongPath(file).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(LongPath(file).c_str());
+        ASSERT_EQ(MakeScratchDirectory("remove-long"), dir);
+        ASSERT_TRUE(CreateDirectoryA(tree.c_str(), nullptr));
+        for (const std::string& path : {fits, file}) {
+            HANDLE handle = CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_READONLY, nullptr);
+            ASSERT_NE(handle, INVALID_HANDLE_VALUE) << path;
+            CloseHandle(handle);
+        }
+        ASSERT_TRUE(CreateDirectoryW(LongPath(directory).c_str(), nullptr));
+        HANDLE inner = CreateFileW(LongPath(directory + "\\x").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   0, nullptr);
+        ASSERT_NE(inner, INVALID_HANDLE_VALUE);
+        CloseHandle(inner);
 
-    EXPECT_EQ(RemoveDirectoryTree(tree.c_str()), 1);
-    EXPECT_EQ(GetFileAttributesW(LongPath(fits).c_str()), INVALID_FILE_ATTRIBUTES);
-    // Still there, and still read-only: not even its attributes were touched.
-    EXPECT_EQ(
-        GetFileAttributesW(LongPath(file).c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY),
-        DWORD{FILE_ATTRIBUTE_READONLY});
-    EXPECT_NE(GetFileAttributesW(LongPath(directory + "\\x").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_TRUE(PathExists(tree));
+        LibraryLookupOverride = wide ? nullptr : WithoutWideFunctions;
+        EXPECT_EQ(RemoveDirectoryTree(tree.c_str()), 1);
+        LibraryLookupOverride = nullptr;
+        EXPECT_EQ(GetFileAttributesW(LongPath(fits).c_str()), INVALID_FILE_ATTRIBUTES);
+        if (wide) {
+            EXPECT_FALSE(PathExists(tree));
+        } else {
+            // Still there, and still read-only: not even its attributes were touched.
+            EXPECT_EQ(GetFileAttributesW(LongPath(file).c_str()) &
+                          (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY),
+                      DWORD{FILE_ATTRIBUTE_READONLY});
+            EXPECT_NE(GetFileAttributesW(LongPath(directory + "\\x").c_str()), INVALID_FILE_ATTRIBUTES);
+            EXPECT_TRUE(PathExists(tree));
+        }
+    }
 }

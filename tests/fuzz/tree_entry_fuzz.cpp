@@ -28,8 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string joined = directory + "\\" + name;
     const bool fits = joined.size() < bufferSize;
 
-    if (name == "." || name == "..") {
+    if (name.empty() || name == "." || name == "..") {
         CHECK(action == LeaveTreeEntry);  // never the directory itself or its parent
+    } else if (name.find_first_of("\\/:?*") != std::string::npos) {
+        CHECK(action == LeaveTreeEntry);  // never a name that reaches past the entry
     } else if (!fits) {
         CHECK(action == LeaveTreeEntry);  // a cut path is never acted on
     } else if (attributes == 0x10) {

@@ -10,6 +10,11 @@
 //   readonly           leaves read-only files in the current directory and in data
 //   leave-postprocess  leaves a PostProcess.cmd in the current directory
 //   fail               exits with code 3
+//   names              leaves names the ANSI code page cannot spell (some of
+//                      which it spells as "..\victim.txt" and
+//                      "x\..\..\keepdir"), and files whose paths are longer
+//                      than MAX_PATH, one 50 levels deep, in the current
+//                      directory
 //   linger             keeps data\held\held.txt open, without sharing, from a
 //                      second thread after the primary thread has ended, until
 //                      the file <log>.release appears (60 s at most); then
@@ -57,6 +62,41 @@ static void WriteFile(const std::string& path, const std::string& text, DWORD at
     SetFileAttributesA(path.c_str(), attributes);
 }
 
+static void WriteWideFile(const std::wstring& path) {
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        ::WriteFile(file, "left\r\n", 6, &written, NULL);
+        CloseHandle(file);
+    }
+}
+
+// Fullwidth reverse solidi (U+FF3C), which the ANSI functions spell "\".
+static void LeaveHardNames() {
+    wchar_t cwd[MAX_PATH];
+    DWORD length = GetCurrentDirectoryW(MAX_PATH, cwd);
+    std::wstring here = L"\\\\?\\" + std::wstring(cwd, length);
+    WriteWideFile(here + L"\\\u65e5\u672c\u8a9e.txt");
+    CreateDirectoryW((here + L"\\\u0402\u043e\u0440\u0452\u0435").c_str(), NULL);
+    WriteWideFile(here + L"\\\u0402\u043e\u0440\u0452\u0435\\inner.txt");
+    WriteWideFile(here + L"\\..\uff3cvictim.txt");
+    CreateDirectoryW((here + L"\\x\uff3c..\uff3c..\uff3ckeepdir").c_str(), NULL);
+    WriteWideFile(here + L"\\x\uff3c..\uff3c..\uff3ckeepdir\\canary.txt");
+    std::wstring wide = here;
+    for (int i = 0; i < 4; ++i) {
+        wide += L"\\" + std::wstring(100, static_cast<wchar_t>(L'a' + i));
+        CreateDirectoryW(wide.c_str(), NULL);
+    }
+    WriteWideFile(wide + L"\\long.txt");
+    std::wstring deep = here;
+    for (int i = 0; i < 50; ++i) {
+        deep += L"\\level" + std::to_wstring(i);
+        CreateDirectoryW(deep.c_str(), NULL);
+        WriteWideFile(deep + L"\\file.txt");
+    }
+}
+
 static DWORD WINAPI HoldFile(LPVOID param) {
     HANDLE held = static_cast<HANDLE>(param);
     std::string release = LogPath() + ".release";
@@ -97,6 +137,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         WriteFile(here + "\\PostProcess.cmd",
                   "@echo postprocess left by installer: %CD%>>\"" + LogPath() + "\"\r\n",
                   FILE_ATTRIBUTE_NORMAL);
+    }
+    if (HasMode("names")) {
+        LeaveHardNames();
     }
     if (HasMode("linger")) {
         CreateDirectoryA((here + "\\data").c_str(), NULL);

@@ -52,6 +52,16 @@ TEST(ChooseDestination, TemporaryColonAndDriveCRules) {
     EXPECT_STREQ(destination, "");
 }
 
+TEST(ComposeWorkingDirectory, QuillerAndEightHexDigitsWithinTheBuffer) {
+    char destination[32];
+    EXPECT_EQ(ComposeWorkingDirectory("C:\\T\\", 0x0A1B2C3DUL, destination, sizeof destination), 1);
+    EXPECT_STREQ(destination, "C:\\T\\QUILLER-0A1B2C3D");
+    EXPECT_EQ(ComposeWorkingDirectory("C:\\T\\", 0xFFFFFFFFUL, destination, sizeof destination), 1);
+    EXPECT_STREQ(destination, "C:\\T\\QUILLER-FFFFFFFF");
+    // 20 characters need 21 bytes.
+    EXPECT_EQ(ComposeWorkingDirectory("C:\\T\\", 0, destination, 20), 0);
+}
+
 TEST(ChooseDestination, FitsUpTo259Characters) {
     for (size_t length : {259U, 260U, 261U}) {
         const int fits = length == 259 ? 1 : 0;

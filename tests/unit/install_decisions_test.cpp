@@ -24,6 +24,8 @@ enum : unsigned long {
 };
 #endif
 
+#include <string.h>
+
 #include <string>
 
 #include "install/runner_limits.h"
@@ -79,6 +81,14 @@ TEST(DecideTreeEntry, EntersOnlyPlainDirectoriesAndNeverUsesACutPath) {
         {"a.txt", FILE_ATTRIBUTE_READONLY, DeleteTreeFile},
         {"a.txt", FILE_ATTRIBUTE_NORMAL, DeleteTreeFile},
         {".hidden", FILE_ATTRIBUTE_HIDDEN, DeleteTreeFile},
+        // What the ANSI listing makes of fullwidth solidi and colons: names
+        // that would reach outside the entry.
+        {"..\\victim.txt", FILE_ATTRIBUTE_ARCHIVE, LeaveTreeEntry},
+        {"x\\..\\..\\keep", FILE_ATTRIBUTE_DIRECTORY, LeaveTreeEntry},
+        {"../up", FILE_ATTRIBUTE_ARCHIVE, LeaveTreeEntry},
+        {"C:", FILE_ATTRIBUTE_DIRECTORY, LeaveTreeEntry},
+        {"?.txt", FILE_ATTRIBUTE_ARCHIVE, LeaveTreeEntry},
+        {"", FILE_ATTRIBUTE_ARCHIVE, LeaveTreeEntry},
         // "C:\t\" plus the name: 259 characters fit a 260-byte buffer, 260 do not.
         {std::string(254, 'f'), FILE_ATTRIBUTE_ARCHIVE, DeleteTreeFile},
         {std::string(255, 'f'), FILE_ATTRIBUTE_ARCHIVE, LeaveTreeEntry},
@@ -99,4 +109,52 @@ TEST(MayEmptyTreeRoot, RefusesLinksAndMissingRoots) {
     EXPECT_EQ(MayEmptyTreeRoot(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN), 1);
     EXPECT_EQ(MayEmptyTreeRoot(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), 0);
     EXPECT_EQ(MayEmptyTreeRoot(INVALID_FILE_ATTRIBUTES), 0);
+}
+
+namespace {
+
+std::basic_string<WideChar> WideOf(const std::string& text) {
+    return std::basic_string<WideChar>(text.begin(), text.end());
+}
+
+std::string AsciiOf(const WideChar* text) {
+    std::string ascii;
+    for (; *text != 0; ++text) {
+        ascii += static_cast<char>(*text);
+    }
+    return ascii;
+}
+
+}  // namespace
+
+// The wide removal reaches past MAX_PATH through the "\\?\" form; a wrong
+// form names another file, or none.
+TEST(LongTreePath, PrefixesDriveAndNetworkPathsOnce) {
+    const struct {
+        const char* full;
+        const char* form;
+    } cases[] = {
+        {"C:\\t\\QUILLER", "\\\\?\\C:\\t\\QUILLER"},
+        {"\\\\server\\share\\t\\QUILLER", "\\\\?\\UNC\\server\\share\\t\\QUILLER"},
+        {"\\\\?\\C:\\t\\QUILLER", "\\\\?\\C:\\t\\QUILLER"},
+        {"\\\\.\\C:\\t", "\\\\.\\C:\\t"},
+    };
+    for (const auto& c : cases) {
+        WideChar path[64];
+        EXPECT_EQ(LongTreePath(WideOf(c.full).c_str(), path, 64), strlen(c.form)) << c.full;
+        EXPECT_EQ(AsciiOf(path), c.form);
+    }
+    // Room for the path without its terminator, or for the prefix alone: nothing.
+    WideChar small[17];
+    EXPECT_EQ(LongTreePath(WideOf("C:\\t\\QUILLER").c_str(), small, 16), 0U);
+    EXPECT_EQ(LongTreePath(WideOf("\\\\server\\s").c_str(), small, 8), 0U);
+
+    // Names are appended and cut off again within the buffer.
+    WideChar tree[20];
+    size_t length = LongTreePath(WideOf("C:\\t").c_str(), tree, 20);
+    size_t entry = AppendTreeName(tree, length, WideOf("name.txt").c_str(), 20);
+    EXPECT_EQ(AsciiOf(tree), "\\\\?\\C:\\t\\name.txt");
+    EXPECT_EQ(entry, 17U);
+    EXPECT_EQ(AppendTreeName(tree, entry, WideOf("xy").c_str(), 20), 0U);
+    EXPECT_EQ(AsciiOf(tree), "\\\\?\\C:\\t\\name.txt");
 }

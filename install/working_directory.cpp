@@ -1,0 +1,54 @@
+// Makes the temporary working directory: never one that existed before.
+#include "install/working_directory.h"
+
+#include <windows.h>
+
+#include "common/message_box.h"
+#include "common/private_access.h"
+#include "common/run_state.h"
+#include "common/text.h"
+#include "install/command_lines.h"
+
+static const char WorkingDirectoryTitle[] = "Velmora Quillet: Working Directory";
+
+// Tries after QUILLER itself, each with a new random name.
+enum { SuffixTries = 8 };
+
+int MakeWorkingDirectory(const char* tempPath, char* directory) {
+    PrivateDescriptor descriptor;
+    SECURITY_ATTRIBUTES security;
+    if (PrivateSecurity(1, &descriptor, &security) == 0) {
+        ShowDiagnostic("No private security for the working directory; it is made with the default one.",
+                       ShortTitle);
+    }
+    // Anyone who can write to the temporary directory may have made QUILLER
+    // first, as a directory of his own or a link: only a directory this call
+    // creates is used, and the names that follow cannot be known in advance.
+    DWORD firstError = 0;
+    for (int attempt = 0; attempt <= SuffixTries; ++attempt) {
+        unsigned long suffix = 0;
+        if (attempt > 0) {
+            (void)RandomBytes(&suffix, sizeof suffix);
+            if (ComposeWorkingDirectory(tempPath, suffix, directory, PathBufferSize) == 0) {
+                break;
+            }
+        }
+        if (CreateDirectoryA(directory, &security) != FALSE) {
+            char text[PathBufferSize + 64];
+            if (attempt == 0) {
+                (void)CopyText(text, directory);
+            } else {
+                (void)FormatText(text, sizeof text,
+                                 "%s\n(QUILLER exists already or cannot be made: error %i.)", directory,
+                                 static_cast<int>(firstError));
+            }
+            ShowDiagnostic(text, WorkingDirectoryTitle);
+            return 1;
+        }
+        if (attempt == 0) {
+            firstError = GetLastError();
+        }
+    }
+    directory[0] = '\0';
+    return 0;
+}

@@ -1,0 +1,123 @@
+// The choices made by what the system has: the temporary base and the
+// private security, with the run-time lookup standing in for systems that
+// lack a function or have one this one lacks.
+#include <gtest/gtest.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
+
+#include <string>
+
+#include "common/ansi_path.h"
+#include "common/library_function.h"
+#include "common/private_access.h"
+#include "common/run_state.h"
+
+namespace {
+
+// What the stand-in lookup gives for GetTempPath2W.
+enum PrivateTemp { PrivateTempMissing, PrivateTempAnswers, PrivateTempFails, PrivateTempTooLong };
+PrivateTemp privateTemp = PrivateTempMissing;
+bool hideWideTemp = false;
+bool hideSecurity = false;
+
+DWORD WINAPI FakeTempPath2(DWORD size, LPWSTR buffer) {
+    const wchar_t path[] = L"C:\\Windows\\SystemTemp\\";
+    switch (privateTemp) {
+        case PrivateTempAnswers:
+            if (size < sizeof path / sizeof path[0]) {
+                return sizeof path / sizeof path[0];
+            }
+            lstrcpyW(buffer, path);
+            return sizeof path / sizeof path[0] - 1;
+        case PrivateTempTooLong:
+            return 300;
+        default:
+            return 0;
+    }
+}
+
+FARPROC StandInLookup(const char* library, const char* name) {
+    const std::string function = name;
+    if (function == "GetTempPath2W") {
+        return privateTemp == PrivateTempMissing ? nullptr : reinterpret_cast<FARPROC>(FakeTempPath2);
+    }
+    if ((hideWideTemp && function == "GetTempPathW") ||
+        (hideSecurity && std::string(library) == "advapi32.dll")) {
+        return nullptr;
+    }
+    HMODULE module = LoadLibraryA(library);
+    return module != nullptr ? GetProcAddress(module, name) : nullptr;
+}
+
+class SystemLookup : public ::testing::Test {
+protected:
+    void SetUp() override {
+        LibraryLookupOverride = StandInLookup;
+        SetEnvironmentVariableA("TMP", "C:\\users\\Public\\tmp-of-test");
+    }
+    void TearDown() override {
+        LibraryLookupOverride = nullptr;
+        privateTemp = PrivateTempMissing;
+        hideWideTemp = false;
+        hideSecurity = false;
+    }
+};
+
+std::string TempBase() {
+    char path[PathBufferSize];
+    return ReadTempPath(path) != 0 ? std::string(path) : std::string("(unknown)");
+}
+
+}  // namespace
+
+TEST_F(SystemLookup, TemporaryBaseIsThePrivateOneWhereTheSystemHasIt) {
+    privateTemp = PrivateTempAnswers;
+    EXPECT_EQ(TempBase(), "C:\\Windows\\SystemTemp\\");
+    // Once it answers, a path that does not fit is not traded for the
+    // directory every user may write to.
+    privateTemp = PrivateTempTooLong;
+    EXPECT_EQ(TempBase(), "(unknown)");
+    // Missing or failing: the user's temporary directory, wide or ANSI.
+    for (PrivateTemp state : {PrivateTempMissing, PrivateTempFails}) {
+        privateTemp = state;
+        for (bool hide : {false, true}) {
+            hideWideTemp = hide;
+            EXPECT_EQ(TempBase(), "C:\\users\\Public\\tmp-of-test\\") << state << hide;
+        }
+    }
+}
+
+TEST_F(SystemLookup, PrivateSecurityNamesThisProcesssDefaultOwner) {
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    void* owner[64];
+    DWORD got = 0;
+    ASSERT_TRUE(GetTokenInformation(token, TokenOwner, owner, sizeof owner, &got));
+    CloseHandle(token);
+    LPSTR ownerText = nullptr;
+    ASSERT_TRUE(
+        ConvertSidToStringSidA(static_cast<TOKEN_OWNER*>(static_cast<void*>(owner))->Owner, &ownerText));
+    std::string expected = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    if (std::string(ownerText) != "S-1-5-18" && std::string(ownerText) != "S-1-5-32-544") {
+        expected += "(A;OICI;FA;;;" + std::string(ownerText) + ")";
+    }
+    LocalFree(ownerText);
+
+    PrivateDescriptor descriptor;
+    SECURITY_ATTRIBUTES attributes;
+    ASSERT_EQ(PrivateSecurity(1, &descriptor, &attributes), 1);
+    EXPECT_EQ(attributes.nLength, sizeof attributes);
+    EXPECT_FALSE(attributes.bInheritHandle);
+    ASSERT_EQ(attributes.lpSecurityDescriptor, static_cast<void*>(descriptor.Words));
+    LPSTR text = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
+        descriptor.Words, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr));
+    EXPECT_EQ(std::string(text), expected);
+    LocalFree(text);
+
+    // Without security functions (the 4.x family): the default security.
+    hideSecurity = true;
+    EXPECT_EQ(PrivateSecurity(1, &descriptor, &attributes), 0);
+    EXPECT_EQ(attributes.lpSecurityDescriptor, nullptr);
+}
