@@ -24,6 +24,11 @@ die() {
     exit 1
 }
 
+# --buildinfo: what the kit records of the sources, from the pins below.
+if [[ ${1:-} == --buildinfo ]]; then
+    set -- unzip x86_64 /dev/null
+    BUILDINFO=1
+fi
 if [[ $# -ne 3 ]]; then
     echo "usage: $PROG unzip|zip i686|x86_64 OUTFILE" >&2
     exit 2
@@ -57,6 +62,16 @@ SELF=$(readlink -f "${BASH_SOURCE[0]}")
 # This project's own change to UnZip, applied after Debian's patches.
 PATCHES=()
 [[ $PKG == unzip ]] && PATCHES=("$(dirname -- "$SELF")/unzip-utf8-names.patch")
+
+if [[ -n ${BUILDINFO:-} ]]; then
+    for p in unzip zip; do
+        echo "$p.exe: Debian source package $p ${PINNED_VERSION[$p]}, SHA-256:"
+        echo "${PINNED_FILES[$p]}" | sed 's/^/  /'
+    done
+    echo "unzip.exe: then $(sha256sum <"${PATCHES[0]}" | cut -d' ' -f1) ${PATCHES[0]##*/}"
+    echo "Built with mingw-w64 for i686 by tools/infozip/build-infozip.sh."
+    exit 0
+fi
 OUT=$(realpath -m -- "$2")
 OUTDIR=$(dirname -- "$OUT")
 
