@@ -280,7 +280,8 @@ TEST(PackCheck, FailsNamingTheFault) {
          "package.zip holds no SETUP.EXE at its root"},
         {"no-extractor", [](const std::string& dir) { fs::remove(dir + "/unzip.exe"); },
          "no unzip.exe in the package directory"},
-        {"launcher-without-extension", [](const std::string& dir) { fs::rename(dir + "/setup.exe", dir + "/setup"); },
+        {"launcher-without-extension",
+         [](const std::string& dir) { fs::rename(dir + "/setup.exe", dir + "/setup"); },
          "no setup.exe in the package directory"},
         {"no-archive", [](const std::string& dir) { fs::remove(dir + "/package.zip"); },
          "no package.zip in the package directory"},
@@ -314,7 +315,8 @@ TEST(PackCheck, FailsNamingTheFault) {
     const std::string dir = MakeGoodPackage("check-no-extractor");
     fs::remove(dir + "/unzip.exe");
     PackResult result = RunPack({"check", dir});
-    EXPECT_TRUE(Contains(result.output, "  ok       package.zip (3 entries, SETUP.EXE at the root)")) << result.output;
+    EXPECT_TRUE(Contains(result.output, "  ok       package.zip (3 entries, SETUP.EXE at the root)"))
+        << result.output;
     result = RunPack({"check", dir}, "PATH=/nonexistent ");
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(Contains(result.output, "  error    cannot run unzip to read package.zip")) << result.output;
@@ -545,7 +547,10 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
         void (*spoil)(const std::string& dir);
         const char* message;
     } folders[] = {
-        {"link-out", [](const std::string& d) { fs::create_symlink("../../refuse-outside/secret.txt", d + "/files/lnk.txt"); },
+        {"link-out",
+         [](const std::string& d) {
+             fs::create_symlink("../../refuse-outside/secret.txt", d + "/files/lnk.txt");
+         },
          "files/lnk.txt: a symbolic link"},
         {"link-in", [](const std::string& d) { fs::create_symlink("readme.txt", d + "/files/again.txt"); },
          "files/again.txt: a symbolic link"},
@@ -561,15 +566,25 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
         {"star", [](const std::string& d) { WriteFile(d + "/files/a*b", ""); }, "files/a*b: '*' in the name"},
         {"device", [](const std::string& d) { WriteFile(d + "/files/con", ""); },
          "files/con: a device name reserved by Windows"},
-        {"device-ext", [](const std::string& d) { fs::create_directories(d + "/Lpt1.dir/x"); WriteFile(d + "/Lpt1.dir/x/f", ""); },
+        {"device-ext",
+         [](const std::string& d) {
+             fs::create_directories(d + "/Lpt1.dir/x");
+             WriteFile(d + "/Lpt1.dir/x/f", "");
+         },
          "Lpt1.dir: a device name reserved by Windows"},
-        {"trailing", [](const std::string& d) { WriteFile(d + "/trail. ", ""); }, "trail. : a name ending in a dot or a space"},
+        {"trailing", [](const std::string& d) { WriteFile(d + "/trail. ", ""); },
+         "trail. : a name ending in a dot or a space"},
         {"carriage-return", [](const std::string& d) { WriteFile(d + "/files/a\rb", ""); },
          "a control character in the name"},
-        {"not-utf8", [](const std::string& d) { WriteFile(d + "/files/caf\xe9.txt", ""); }, "a name that is not UTF-8"},
+        {"not-utf8", [](const std::string& d) { WriteFile(d + "/files/caf\xe9.txt", ""); },
+         "a name that is not UTF-8"},
         {"case-twins", [](const std::string& d) { WriteFile(d + "/setup.exe", "twin"); },
          "on Windows, which does not tell case apart"},
-        {"case-twins-latin1", [](const std::string& d) { WriteFile(d + "/files/\xc3\x89t\xc3\xa9.txt", ""); WriteFile(d + "/files/\xc3\xa9t\xc3\xa9.txt", ""); },
+        {"case-twins-latin1",
+         [](const std::string& d) {
+             WriteFile(d + "/files/\xc3\x89t\xc3\xa9.txt", "");
+             WriteFile(d + "/files/\xc3\xa9t\xc3\xa9.txt", "");
+         },
          "t\xc3\xa9.txt on Windows, which does not tell case apart"},
     };
     std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -628,8 +643,13 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
     fs::create_directories(installer + "/docs");
     fs::create_directories(installer + "/empty");
     WriteFile(installer + "/SETUP.EXE", "installer");
-    const std::vector<std::string> names = {"docs/L\xc3\xa9" "ame.txt", "docs/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt",
-                                            "\xc3\x9c" "ber.ini", "docs/locked.txt"};
+    const std::vector<std::string> names = {
+        "docs/L\xc3\xa9"
+        "ame.txt",
+        "docs/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt",
+        "\xc3\x9c"
+        "ber.ini",
+        "docs/locked.txt"};
     for (const std::string& name : names) {
         WriteFile(installer + "/" + name, name);
     }
@@ -640,11 +660,14 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
     PackResult result = RunPack({"build", "--kit", kit, "inst", "pkg", "wxp.tag"}, cd);
     ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_TRUE(Contains(result.output, "warning: empty directory empty is not packed")) << result.output;
-    EXPECT_TRUE(Contains(result.output, "docs/L\xc3\xa9" "ame.txt is a name outside ASCII: spelled by the ANSI code "
-                                        "pages 1252, 1250, 936;"))
+    EXPECT_TRUE(Contains(result.output,
+                         "docs/L\xc3\xa9"
+                         "ame.txt is a name outside ASCII: spelled by the ANSI code "
+                         "pages 1252, 1250, 936;"))
         << result.output;
-    EXPECT_TRUE(Contains(result.output, "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt is a name outside ASCII: spelled by "
-                                        "the ANSI code pages 932, 936;"))
+    EXPECT_TRUE(Contains(result.output,
+                         "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt is a name outside ASCII: spelled by "
+                         "the ANSI code pages 932, 936;"))
         << result.output;
     EXPECT_EQ(Shell("grep -c 'outside ASCII' <<'EOF'\n" + result.output + "\nEOF"), "3\n");
 
@@ -652,13 +675,16 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
     // read-only file stays read-only; the names come back exactly.
     const std::string archive = base + "/pkg/package.zip";
     EXPECT_EQ(Shell("python3 -c 'import sys, zipfile\n"
-                    "for i in zipfile.ZipFile(sys.argv[1]).infolist(): print(i.flag_bits & 0x800, oct(i.external_attr >> 16), i.filename)' " +
+                    "for i in zipfile.ZipFile(sys.argv[1]).infolist(): print(i.flag_bits & 0x800, "
+                    "oct(i.external_attr >> 16), i.filename)' " +
                     Quote(archive)),
               "0 0o100644 SETUP.EXE\n"
-              "2048 0o100644 docs/L\xc3\xa9" "ame.txt\n"
+              "2048 0o100644 docs/L\xc3\xa9"
+              "ame.txt\n"
               "0 0o100444 docs/locked.txt\n"
               "2048 0o100644 docs/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt\n"
-              "2048 0o100644 \xc3\x9c" "ber.ini\n");
+              "2048 0o100644 \xc3\x9c"
+              "ber.ini\n");
     const std::string extracted = Scratch("names-extracted");
     Shell("LC_ALL=C.UTF-8 unzip -q " + Quote(archive) + " -d " + Quote(extracted));
     for (const std::string& name : names) {
@@ -669,7 +695,8 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
     WriteFile(base + "/pkg/w2k.tag", "");
     result = RunPack({"build", "--kit", kit, "inst", "pkg", "vst.tag", "--tags-as-files", "--force"}, cd);
     ASSERT_EQ(result.exitCode, 0) << result.output;
-    EXPECT_EQ(Names(base + "/pkg"), (std::vector<std::string>{"package.zip", "setup.exe", "unzip.exe", "vst.tag"}));
+    EXPECT_EQ(Names(base + "/pkg"),
+              (std::vector<std::string>{"package.zip", "setup.exe", "unzip.exe", "vst.tag"}));
     EXPECT_EQ(Names(base), (std::vector<std::string>{"inst", "pkg"}));
 
     // Without zip there is no package, and it says why.

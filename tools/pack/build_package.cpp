@@ -278,7 +278,8 @@ static bool WritePackageArchive(const std::string& installer, const InstallerFil
         const std::string spelled = ExactAnsiSpelling(path);
         if (spelled.empty()) {
             Fail("refused, nothing written: " + path +
-                 ": this system's ANSI code page does not spell the name, so zip.exe cannot read it (build the "
+                 ": this system's ANSI code page does not spell the name, so zip.exe cannot read it (build "
+                 "the "
                  "package on Linux, or on Windows with a code page that spells it)");
             return false;
         }
@@ -466,7 +467,8 @@ static bool AcceptRequest(const BuildRequest& request, const std::string& kit, s
     }
     const std::string& out = request.OutputDirectory;
     const std::pair<std::string, std::string> guarded[] = {
-        {request.InstallerDirectory, "the installer folder " + request.InstallerDirectory + ", which is packed whole"},
+        {request.InstallerDirectory,
+         "the installer folder " + request.InstallerDirectory + ", which is packed whole"},
         {kit, "the kit folder " + kit}};
     for (const auto& folder : guarded) {
         const std::string overlap = Overlap(out, folder.first);
@@ -482,12 +484,14 @@ static bool AcceptRequest(const BuildRequest& request, const std::string& kit, s
             return false;
         }
         if (!fs::is_empty(PathOf(out), code) && !request.Force) {
-            Fail("refused, nothing written: " + out + " exists and is not empty (--force replaces a package there)");
+            Fail("refused, nothing written: " + out +
+                 " exists and is not empty (--force replaces a package there)");
             return false;
         }
         const std::string foreign = request.Force ? ForeignEntry(out) : "";
         if (!foreign.empty()) {
-            Fail("refused, nothing written: --force replaces only a package, and " + out + " holds " + foreign +
+            Fail("refused, nothing written: --force replaces only a package, and " + out + " holds " +
+                 foreign +
                  ", which is not a package's own file (setup.exe, unzip.exe, package.zip, tag files)");
             return false;
         }

@@ -348,11 +348,12 @@ static void CheckArchive(CheckReport& report, const std::string& directory, cons
             continue;
         }
         const std::string pages = CodePagesSpelling(entry);
-        Caution(report, "package.zip: " + entry + " is a name outside ASCII: " +
-                            (pages.empty() ? "none of the ANSI code pages 1252, 1250, 1251, 932, 936 spells it"
-                                           : "spelled by the ANSI code pages " + pages) +
-                            "; unzip.exe restores it exactly on Windows whose ANSI code page spells it, and "
-                            "refuses it (exit code 2) on any other");
+        Caution(report,
+                "package.zip: " + entry + " is a name outside ASCII: " +
+                    (pages.empty() ? "none of the ANSI code pages 1252, 1250, 1251, 932, 936 spells it"
+                                   : "spelled by the ANSI code pages " + pages) +
+                    "; unzip.exe restores it exactly on Windows whose ANSI code page spells it, and "
+                    "refuses it (exit code 2) on any other");
     }
     for (const std::string& entry : tooLong) {
         Caution(report, "package.zip: " + entry + " (" + std::to_string(entry.size()) +

@@ -173,8 +173,8 @@ static bool Spells(unsigned codePage, const std::string& utf8) {
     }
     char bytes[4096];
     BOOL usedDefault = FALSE;
-    const int size =
-        WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide, length, bytes, sizeof bytes, nullptr, &usedDefault);
+    const int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide, length, bytes, sizeof bytes,
+                                         nullptr, &usedDefault);
     if (size <= 0 || usedDefault) {
         return false;
     }

@@ -37,7 +37,8 @@ std::string GenericTextOf(const fs::path& path) {
 
 #ifdef _WIN32
 static std::wstring Wide(const std::string& utf8) {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(length), L'\0');
     if (length > 0) {
         (void)MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
@@ -55,12 +56,12 @@ static std::string ExactAnsi(const std::wstring& wide) {
         return "";
     }
     BOOL usedDefault = FALSE;
-    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
-                                           nullptr, 0, nullptr, &usedDefault);
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                                           static_cast<int>(wide.size()), nullptr, 0, nullptr, &usedDefault);
     std::string ansi(static_cast<size_t>(length > 0 ? length : 0), '\0');
     if (length <= 0 || usedDefault ||
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()), &ansi[0],
-                            length, nullptr, &usedDefault) != length ||
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                            &ansi[0], length, nullptr, &usedDefault) != length ||
         usedDefault) {
         return "";
     }
@@ -340,7 +341,8 @@ static int RunProcess(const std::string& directory, const std::string& program,
     HANDLE collect = nullptr;
     HANDLE childOut = nullptr;
     HANDLE childErr = InheritableCopy(STD_ERROR_HANDLE);
-    bool ready = input != nullptr ? ChildPipe(childIn, feed, true) : (childIn = InheritableCopy(STD_INPUT_HANDLE), true);
+    bool ready = input != nullptr ? ChildPipe(childIn, feed, true)
+                                  : (childIn = InheritableCopy(STD_INPUT_HANDLE), true);
     ready = ready && (output != nullptr ? ChildPipe(collect, childOut, false)
                                         : (childOut = InheritableCopy(STD_OUTPUT_HANDLE), true));
     STARTUPINFOW startup = {};
@@ -351,8 +353,9 @@ static int RunProcess(const std::string& directory, const std::string& program,
     startup.hStdError = childErr;
     PROCESS_INFORMATION process = {};
     const std::wstring place = Wide(directory);
-    const bool started = ready && CreateProcessW(Wide(program).c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                                 place.empty() ? nullptr : place.c_str(), &startup, &process);
+    const bool started =
+        ready && CreateProcessW(Wide(program).c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                place.empty() ? nullptr : place.c_str(), &startup, &process);
     CloseIfOpen(childIn);
     CloseIfOpen(childOut);
     CloseIfOpen(childErr);

@@ -49,8 +49,8 @@ bool NormalizeCentralDirectory(unsigned char* directory, size_t size, uint32_t e
             error = "a damaged central directory entry";
             return false;
         }
-        const size_t variable = static_cast<size_t>(GetField(entry + 28, 2)) + GetField(entry + 30, 2) +
-                                GetField(entry + 32, 2);
+        const size_t variable =
+            static_cast<size_t>(GetField(entry + 28, 2)) + GetField(entry + 30, 2) + GetField(entry + 32, 2);
         if (variable > left - CentralHeaderSize) {
             error = "a central directory entry runs past the directory";
             return false;
