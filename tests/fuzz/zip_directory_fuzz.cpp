@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::copy(data + 1, data + size, directory);
     std::vector<LocalHeader> offsets;
     std::string error;
-    if (NormalizeCentralDirectory(directory, length, entries, offsets, error)) {
+    if (NormalizeCentralDirectory(directory, length, entries, (data[0] & 8) != 0, offsets, error)) {
         CHECK(offsets.size() == entries);
         size_t at = 0;
         for (uint32_t i = 0; i < entries; ++i) {
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             CHECK(at <= length);
         }
         const std::string once(reinterpret_cast<const char*>(directory), length);
-        CHECK(NormalizeCentralDirectory(directory, length, entries, offsets, error));
+        CHECK(NormalizeCentralDirectory(directory, length, entries, (data[0] & 8) != 0, offsets, error));
         CHECK(std::string(reinterpret_cast<const char*>(directory), length) == once);
     } else {
         CHECK(!error.empty());

@@ -97,7 +97,14 @@ static bool NormalizeOpenArchive(FILE* file, std::string& error) {
         return false;
     }
     std::vector<LocalHeader> localHeaders;
-    if (!NormalizeCentralDirectory(dir, directorySize, entries, localHeaders, error)) {
+    // zip.exe stores the names in the OEM code page, each with a UTF-8 copy
+    // in an extra field; zip on Linux stores the UTF-8 names unmarked.
+#ifdef _WIN32
+    const bool utf8Names = false;
+#else
+    const bool utf8Names = true;
+#endif
+    if (!NormalizeCentralDirectory(dir, directorySize, entries, utf8Names, localHeaders, error)) {
         return false;
     }
     for (const LocalHeader& local : localHeaders) {
@@ -296,13 +303,8 @@ static bool WritePackageArchive(const std::string& installer, const InstallerFil
 #endif
     // -X: no extra fields (owners, exact times); -D: no directory entries;
     // -nw: names as they are, no wildcards; -@: the names from standard input.
-    // On Windows, -UN=UTF8: zip.exe stores the names it read in the ANSI
-    // code page as UTF-8, as the names from Linux are.
     const std::string writer = ArchiveWriter(kit);
     std::vector<std::string> options = {"-q", "-X", "-D", "-nw"};
-#ifdef _WIN32
-    options.emplace_back("-UN=UTF8");
-#endif
     options.insert(options.end(), {JoinPath(archivePath, "package.zip"), "-@"});
     const int status = RunWithInput(installer, writer, options, names);
     if (status != 0) {

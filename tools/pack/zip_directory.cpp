@@ -38,7 +38,7 @@ static uint32_t NormalAttributes(uint8_t host, uint32_t attributes) {
     return attributes & ~DosArchiveBit;
 }
 
-bool NormalizeCentralDirectory(unsigned char* directory, size_t size, uint32_t entries,
+bool NormalizeCentralDirectory(unsigned char* directory, size_t size, uint32_t entries, bool utf8Names,
                                std::vector<LocalHeader>& localHeaders, std::string& error) {
     localHeaders.clear();
     size_t at = 0;
@@ -60,19 +60,20 @@ bool NormalizeCentralDirectory(unsigned char* directory, size_t size, uint32_t e
             error = "the archive needs Zip64 records (over 4 GiB)";
             return false;
         }
-        // The names are UTF-8 (pack refuses any other): say so, for the
-        // extractor to spell them in the system's code page.
+        // UTF-8 names (pack refuses any other on Linux) are marked so, for
+        // the extractor to spell them in the system's code page.
         const size_t nameLength = GetField(entry + 28, 2);
         bool ascii = true;
         for (size_t c = 0; c < nameLength; ++c) {
             ascii = ascii && entry[CentralHeaderSize + c] < 0x80;
         }
+        const bool markUtf8 = utf8Names && !ascii;
         const uint32_t flags = GetField(entry + 8, 2);
-        SetField(entry + 8, ascii ? flags : flags | Utf8NameFlag, 2);
+        SetField(entry + 8, markUtf8 ? flags | Utf8NameFlag : flags, 2);
         SetField(entry + 12, FixedDosTime, 2);
         SetField(entry + 14, FixedDosDate, 2);
         SetField(entry + 38, NormalAttributes(entry[5], GetField(entry + 38, 4)), 4);
-        localHeaders.push_back({localOffset, !ascii});
+        localHeaders.push_back({localOffset, markUtf8});
         at += CentralHeaderSize + variable;
     }
     return true;

@@ -24,10 +24,11 @@ extern const uint16_t Utf8NameFlag;
 
 // Gives each of the entries in the directory (size bytes) the fixed time
 // stamp and attributes that say only what the file says about itself, marks
-// every name outside ASCII as UTF-8, and collects each entry's local header. Every length field is checked
+// every name outside ASCII as UTF-8 when utf8Names says the names are, and
+// collects each entry's local header. Every length field is checked
 // against what is left of the directory, so a damaged or hostile directory is
 // refused (false, error says why) and nothing outside it is read or written.
-bool NormalizeCentralDirectory(unsigned char* directory, size_t size, uint32_t entries,
+bool NormalizeCentralDirectory(unsigned char* directory, size_t size, uint32_t entries, bool utf8Names,
                                std::vector<LocalHeader>& localHeaders, std::string& error);
 
 // Little-endian fields of width 2 or 4.
