@@ -29,8 +29,9 @@ std::string Quote(const std::string& text) {
     return quoted + "'";
 }
 
-PackResult RunPack(const std::vector<std::string>& args) {
-    std::string command = Quote(PACK_PROGRAM);
+// Runs pack after prefix, a shell command such as "cd DIR &&" or "PATH=... ".
+PackResult RunPack(const std::vector<std::string>& args, const std::string& prefix = "") {
+    std::string command = prefix + Quote(PACK_PROGRAM);
     for (const std::string& arg : args) {
         command += " " + Quote(arg);
     }
@@ -279,6 +280,9 @@ TEST(PackCheck, FailsNamingTheFault) {
          "package.zip holds no SETUP.EXE at its root"},
         {"no-extractor", [](const std::string& dir) { fs::remove(dir + "/unzip.exe"); },
          "no unzip.exe in the package directory"},
+        {"launcher-without-extension",
+         [](const std::string& dir) { fs::rename(dir + "/setup.exe", dir + "/setup"); },
+         "no setup.exe in the package directory"},
         {"no-archive", [](const std::string& dir) { fs::remove(dir + "/package.zip"); },
          "no package.zip in the package directory"},
         {"not-a-zip", [](const std::string& dir) { WriteFile(dir + "/package.zip", "not a zip at all"); },
@@ -306,6 +310,29 @@ TEST(PackCheck, FailsNamingTheFault) {
         EXPECT_TRUE(Contains(result.output, "  error    " + std::string(c.message)))
             << c.name << ": " << result.output;
     }
+    // On Linux the system's unzip reads the archive even without unzip.exe;
+    // without any unzip, the check says it cannot run one.
+    const std::string dir = MakeGoodPackage("check-no-extractor");
+    fs::remove(dir + "/unzip.exe");
+    PackResult result = RunPack({"check", dir});
+    EXPECT_TRUE(Contains(result.output, "  ok       package.zip (3 entries, SETUP.EXE at the root)"))
+        << result.output;
+    result = RunPack({"check", dir}, "PATH=/nonexistent ");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(Contains(result.output, "  error    cannot run unzip to read package.zip")) << result.output;
+}
+
+TEST(PackShow, SeesATagAtTheTailsFirstByteAndNamesA64BitMachine) {
+    const std::string dir = Scratch("show-edge");
+    std::string image = MakeExecutable();
+    Put(image, 0x44, 0x8664, 2);
+    // vst.tag starts exactly 256 bytes before the end: inside the tail.
+    WriteFile(dir + "/setup.exe", image + "vst.tag" + std::string(256 - 7, 'p'));
+    PackResult result = RunPack({"show", dir});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(Contains(result.output, "64-bit x64")) << result.output;
+    EXPECT_TRUE(Contains(result.output, "  vst.tag    tail\n")) << result.output;
+    EXPECT_FALSE(Contains(result.output, "not seen")) << result.output;
 }
 
 TEST(PackCheck, WarnsButPasses) {
@@ -506,35 +533,96 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
     WriteFile(noSetup + "/sub/SETUP.EXE", "not at the root");
     const std::string longPath = MakeInstallerFolder("refuse-long");
     WriteFile(longPath + "/" + std::string(185, 'n'), "x");
-    const std::string dangling = MakeInstallerFolder("refuse-dangling");
-    fs::create_symlink("nowhere", dangling + "/files/gone.txt");
     const std::string parent = Scratch("refuse-out");
     const std::string full = parent + "/full";
     fs::create_directories(full);
     WriteFile(full + "/keep.txt", "mine");
+    WriteFile(full + "/setup.exe", "a package's own name does not make it a package");
+    const std::string outside = Scratch("refuse-outside");
+    WriteFile(outside + "/secret.txt", "secret");
 
+    // An installer folder with one thing that must be refused, named in the message.
     const struct {
-        std::vector<std::string> args;
+        const char* name;
+        void (*spoil)(const std::string& dir);
         const char* message;
-    } cases[] = {
+    } folders[] = {
+        {"link-out",
+         [](const std::string& d) {
+             fs::create_symlink("../../refuse-outside/secret.txt", d + "/files/lnk.txt");
+         },
+         "files/lnk.txt: a symbolic link"},
+        {"link-in", [](const std::string& d) { fs::create_symlink("readme.txt", d + "/files/again.txt"); },
+         "files/again.txt: a symbolic link"},
+        {"link-dir", [](const std::string& d) { fs::create_directory_symlink("bin", d + "/files/bin2"); },
+         "files/bin2: a symbolic link"},
+        {"dangling", [](const std::string& d) { fs::create_symlink("nowhere", d + "/files/gone.txt"); },
+         "files/gone.txt: a symbolic link"},
+        {"fifo", [](const std::string& d) { mkfifo((d + "/files/pipe").c_str(), 0644); },
+         "files/pipe: not a regular file"},
+        {"colon", [](const std::string& d) { WriteFile(d + "/x:y", ""); }, "x:y: ':' in the name"},
+        {"backslash", [](const std::string& d) { WriteFile(d + "/a\\..\\..\\evil.txt", ""); },
+         "evil.txt: '\\' in the name"},
+        {"star", [](const std::string& d) { WriteFile(d + "/files/a*b", ""); }, "files/a*b: '*' in the name"},
+        {"device", [](const std::string& d) { WriteFile(d + "/files/con", ""); },
+         "files/con: a device name reserved by Windows"},
+        {"device-ext",
+         [](const std::string& d) {
+             fs::create_directories(d + "/Lpt1.dir/x");
+             WriteFile(d + "/Lpt1.dir/x/f", "");
+         },
+         "Lpt1.dir: a device name reserved by Windows"},
+        {"trailing", [](const std::string& d) { WriteFile(d + "/trail. ", ""); },
+         "trail. : a name ending in a dot or a space"},
+        {"carriage-return", [](const std::string& d) { WriteFile(d + "/files/a\rb", ""); },
+         "a control character in the name"},
+        {"not-utf8", [](const std::string& d) { WriteFile(d + "/files/caf\xe9.txt", ""); },
+         "a name that is not UTF-8"},
+        {"case-twins", [](const std::string& d) { WriteFile(d + "/setup.exe", "twin"); },
+         "on Windows, which does not tell case apart"},
+        {"case-twins-latin1",
+         [](const std::string& d) {
+             WriteFile(d + "/files/\xc3\x89t\xc3\xa9.txt", "");
+             WriteFile(d + "/files/\xc3\xa9t\xc3\xa9.txt", "");
+         },
+         "t\xc3\xa9.txt on Windows, which does not tell case apart"},
+    };
+    std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{noSetup, parent + "/a", "wxp.tag"}, "no SETUP.EXE at the root of"},
-        {{good, full, "wxp.tag"}, "exists and is not empty (--force replaces it)"},
+        {{good, full, "wxp.tag"}, "exists and is not empty (--force replaces a package there)"},
+        {{good, full, "wxp.tag", "--force"}, "holds keep.txt, which is not a package's own file"},
         {{good, parent + "/a", "wxp.tag", "xp.tag"}, "'xp.tag' is not a tag setup.exe knows"},
         {{good, parent + "/a", "debug.tag"}, "debug.tag cannot be stamped"},
         {{good, parent + "/a", "msi.tag"}, "no version tag given"},
         {{longPath, parent + "/a", "wxp.tag"}, "(185 characters) would pass MAX_PATH (260)"},
-        {{dangling, parent + "/a", "wxp.tag"}, "files/gone.txt: not a regular file"},
         {{good, good + "/files/pkg", "wxp.tag"}, "lies inside the installer folder"},
+        {{good, good, "wxp.tag", "--force"}, "OUT_DIR " + good + " is the installer folder"},
+        {{good, SCRATCH_ROOT, "wxp.tag", "--force"}, "contains the installer folder"},
+        {{good, kit, "wxp.tag", "--force"}, "OUT_DIR " + kit + " is the kit folder"},
+        {{good, kit + "/pkg", "wxp.tag"}, "lies inside the kit folder"},
         {{good, parent + "/a", "wxp.tag", "--setup", parent + "/none.exe"}, "none.exe (give the kit folder"},
     };
+    for (const auto& folder : folders) {
+        const std::string dir = MakeInstallerFolder(std::string("refuse-") + folder.name);
+        folder.spoil(dir);
+        cases.push_back({{dir, parent + "/a", "wxp.tag"}, folder.message});
+    }
+    const std::vector<std::string> goodNames = Names(good);
+    const std::vector<std::string> kitNames = Names(kit);
     for (const auto& c : cases) {
         std::vector<std::string> args = {"build", "--kit", kit};
-        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), c.first.begin(), c.first.end());
         PackResult result = RunPack(args);
-        EXPECT_EQ(result.exitCode, 1) << c.message;
-        EXPECT_TRUE(Contains(result.output, c.message)) << result.output;
-        EXPECT_EQ(Names(parent), std::vector<std::string>{"full"}) << c.message;
-        EXPECT_EQ(Names(full), std::vector<std::string>{"keep.txt"}) << c.message;
+        EXPECT_EQ(result.exitCode, 1) << c.second;
+        EXPECT_TRUE(Contains(result.output, "refused, nothing ")) << result.output;
+        EXPECT_TRUE(Contains(result.output, c.second)) << result.output;
+        // Nothing made, nothing of the packager's deleted.
+        EXPECT_EQ(Names(parent), std::vector<std::string>{"full"}) << c.second;
+        EXPECT_EQ(Names(full), (std::vector<std::string>{"keep.txt", "setup.exe"})) << c.second;
+        EXPECT_EQ(Names(good), goodNames) << c.second;
+        EXPECT_EQ(ReadFile(good + "/files/readme.txt"), std::string(5000, 'r')) << c.second;
+        EXPECT_EQ(Names(kit), kitNames) << c.second;
+        EXPECT_EQ(ReadFile(outside + "/secret.txt"), "secret");
     }
     EXPECT_FALSE(fs::exists(good + "/files/pkg"));
 
@@ -546,4 +634,74 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
     EXPECT_EQ(result.exitCode, 1) << result.output;
     EXPECT_TRUE(Contains(result.output, "no package written: the check found errors")) << result.output;
     EXPECT_EQ(Names(parent), std::vector<std::string>{"full"});
+}
+
+TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
+    // An apostrophe in the path, relative paths from another directory.
+    const std::string base = Scratch("names-it's");
+    const std::string installer = base + "/inst";
+    fs::create_directories(installer + "/docs");
+    fs::create_directories(installer + "/empty");
+    WriteFile(installer + "/SETUP.EXE", "installer");
+    const std::vector<std::string> names = {
+        "docs/L\xc3\xa9"
+        "ame.txt",
+        "docs/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt",
+        "\xc3\x9c"
+        "ber.ini",
+        "docs/locked.txt"};
+    for (const std::string& name : names) {
+        WriteFile(installer + "/" + name, name);
+    }
+    chmod((installer + "/docs/locked.txt").c_str(), 0444);
+    const std::string kit = MakeKit("names-kit");
+    const std::string cd = "cd " + Quote(base) + " && ";
+
+    PackResult result = RunPack({"build", "--kit", kit, "inst", "pkg", "wxp.tag"}, cd);
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_TRUE(Contains(result.output, "warning: empty directory empty is not packed")) << result.output;
+    EXPECT_TRUE(Contains(result.output,
+                         "docs/L\xc3\xa9"
+                         "ame.txt is a name outside ASCII: spelled by the ANSI code "
+                         "pages 1252, 1250, 936;"))
+        << result.output;
+    EXPECT_TRUE(Contains(result.output,
+                         "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt is a name outside ASCII: spelled by "
+                         "the ANSI code pages 932, 936;"))
+        << result.output;
+    EXPECT_EQ(Shell("grep -c 'outside ASCII' <<'EOF'\n" + result.output + "\nEOF"), "3\n");
+
+    // Names outside ASCII are marked UTF-8 (bit 11), the others not; the
+    // read-only file stays read-only; the names come back exactly.
+    const std::string archive = base + "/pkg/package.zip";
+    EXPECT_EQ(Shell("python3 -c 'import sys, zipfile\n"
+                    "for i in zipfile.ZipFile(sys.argv[1]).infolist(): print(i.flag_bits & 0x800, "
+                    "oct(i.external_attr >> 16), i.filename)' " +
+                    Quote(archive)),
+              "0 0o100644 SETUP.EXE\n"
+              "2048 0o100644 docs/L\xc3\xa9"
+              "ame.txt\n"
+              "0 0o100444 docs/locked.txt\n"
+              "2048 0o100644 docs/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt\n"
+              "2048 0o100644 \xc3\x9c"
+              "ber.ini\n");
+    const std::string extracted = Scratch("names-extracted");
+    Shell("LC_ALL=C.UTF-8 unzip -q " + Quote(archive) + " -d " + Quote(extracted));
+    for (const std::string& name : names) {
+        EXPECT_EQ(ReadFile(extracted + "/" + name), name);
+    }
+
+    // --force replaces a package, tag files and all, and nothing beside it.
+    WriteFile(base + "/pkg/w2k.tag", "");
+    result = RunPack({"build", "--kit", kit, "inst", "pkg", "vst.tag", "--tags-as-files", "--force"}, cd);
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(Names(base + "/pkg"),
+              (std::vector<std::string>{"package.zip", "setup.exe", "unzip.exe", "vst.tag"}));
+    EXPECT_EQ(Names(base), (std::vector<std::string>{"inst", "pkg"}));
+
+    // Without zip there is no package, and it says why.
+    result = RunPack({"build", "--kit", kit, "inst", "other", "wxp.tag"}, cd + "PATH=/nonexistent ");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(Contains(result.output, "cannot run zip to write package.zip")) << result.output;
+    EXPECT_EQ(Names(base), (std::vector<std::string>{"inst", "pkg"}));
 }

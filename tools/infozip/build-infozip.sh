@@ -4,9 +4,11 @@
 #
 # Usage: build-infozip.sh unzip|zip ARCH OUTFILE      ARCH is i686 or x86_64
 #
-# The source comes from `apt-get source PACKAGE` through a private deb-src list
+# The source comes from `apt-get source PACKAGE=VERSION` (the versions pinned
+# below, their files checked against pinned SHA-256 sums) through a private deb-src list
 # derived from this machine's Debian entries; the system's apt setup is only
-# read. Debian's patches are applied (dpkg-source -x). Source, build tree and
+# read. Debian's patches are applied (dpkg-source -x), then for UnZip this
+# project's unzip-utf8-names.patch. Source, build tree and
 # logs live in $INFOZIP_CACHE (default: <dir of OUTFILE>/infozip-cache), one
 # subdirectory per package. The fetched source is reused until that directory
 # is removed; an OUTFILE newer than this script is taken as up to date.
@@ -22,6 +24,11 @@ die() {
     exit 1
 }
 
+# --buildinfo: what the kit records of the sources, from the pins below.
+if [[ ${1:-} == --buildinfo ]]; then
+    set -- unzip x86_64 /dev/null
+    BUILDINFO=1
+fi
 if [[ $# -ne 3 ]]; then
     echo "usage: $PROG unzip|zip i686|x86_64 OUTFILE" >&2
     exit 2
@@ -40,11 +47,40 @@ case "$ARCH" in
 esac
 [[ -n $2 ]] || die "empty OUTFILE"
 
+# The Debian source versions built, and the SHA-256 of their files as
+# Debian's signed Sources index lists them: checked after every fetch.
+declare -A PINNED_VERSION=([unzip]=6.0-28+deb12u1 [zip]=3.0-13+deb12u1)
+declare -A PINNED_FILES=(
+    [unzip]="036d96991646d0449ed0aa952e4fbe21b476ce994abc276e49d30e686708bd37 unzip_6.0.orig.tar.gz
+defefe4900f2065b9f067652645fe7e5d99421566565d8b743cc7c5636deb4fe unzip_6.0-28+deb12u1.debian.tar.xz"
+    [zip]="f0e8bb1f9b7eb0b01285495a2699df3a4b766784c1765a8f1aeedf63c0806369 zip_3.0.orig.tar.gz
+5decc93eb91c383152c0268c89bf5eaeca6615844d5d5a1342b2d0402ef7fd56 zip_3.0-13+deb12u1.debian.tar.xz"
+)
+PINNED=${PINNED_VERSION[$PKG]}
+
 SELF=$(readlink -f "${BASH_SOURCE[0]}")
+# This project's own change to UnZip, applied after Debian's patches.
+PATCHES=()
+[[ $PKG == unzip ]] && PATCHES=("$(dirname -- "$SELF")/unzip-utf8-names.patch")
+
+if [[ -n ${BUILDINFO:-} ]]; then
+    for p in unzip zip; do
+        echo "$p.exe: Debian source package $p ${PINNED_VERSION[$p]}, SHA-256:"
+        echo "${PINNED_FILES[$p]}" | sed 's/^/  /'
+    done
+    echo "unzip.exe: then $(sha256sum <"${PATCHES[0]}" | cut -d' ' -f1) ${PATCHES[0]##*/}"
+    echo "Built with mingw-w64 for i686 by tools/infozip/build-infozip.sh."
+    exit 0
+fi
 OUT=$(realpath -m -- "$2")
 OUTDIR=$(dirname -- "$OUT")
 
-if [[ -f $OUT && $OUT -nt $SELF ]]; then
+up_to_date() {
+    local p
+    [[ -f $OUT && $OUT -nt $SELF ]] || return 1
+    for p in "${PATCHES[@]}"; do [[ $OUT -nt $p ]] || return 1; done
+}
+if up_to_date; then
     echo "$PKG.exe ($ARCH): cached"
     exit 0
 fi
@@ -261,14 +297,11 @@ fetch_source() {
     write_private_sources
     cat "$APTDIR/sources.list" >>"$FETCHLOG"
     run_logged "$FETCHLOG" "apt-get update (private deb-src list)" apt-get "${APT_OPTS[@]}" -q update
-    # The .dsc name tells which version apt picks: the newest one of all suites.
-    dscname=$(cd "$tmp" && apt-get "${APT_OPTS[@]}" -q source --print-uris "$PKG" 2>>"$FETCHLOG" |
-        awk '$2 ~ /\.dsc$/ { print $2; exit }') || true
-    [[ -n $dscname ]] || run_logged "$FETCHLOG" "apt-get source --print-uris $PKG" false
-    version=${dscname#"$PKG"_}
-    version=${version%.dsc}
-    echo "+ (cd $tmp && apt-get source $PKG)" >>"$FETCHLOG"
-    if ! (cd "$tmp" && apt-get "${APT_OPTS[@]}" -q source "$PKG") >>"$FETCHLOG" 2>&1; then
+    # The pinned version, not whatever is newest today.
+    version=$PINNED
+    dscname=${PKG}_$version.dsc
+    echo "+ (cd $tmp && apt-get source $PKG=$version)" >>"$FETCHLOG"
+    if ! (cd "$tmp" && apt-get "${APT_OPTS[@]}" -q source "$PKG=$version") >>"$FETCHLOG" 2>&1; then
         if [[ -f $tmp/$dscname ]] || ! compgen -G "$tmp/${PKG}_*.debian.tar.*" >/dev/null; then
             run_logged "$FETCHLOG" "apt-get source $PKG" false
         fi
@@ -282,12 +315,19 @@ fetch_source() {
         run_logged "$FETCHLOG" "dpkg-source -x $dscname" \
             dpkg-source -x "$tmp/$dscname" "$tmp/$PKG-$version"
     fi
+    local sum name
+    while read -r sum name; do
+        [[ -f $tmp/$name ]] || die "the pinned $name was not fetched (log: $FETCHLOG)"
+        [[ $(sha256sum <"$tmp/$name" | cut -d' ' -f1) == "$sum" ]] ||
+            die "$name does not have the pinned SHA-256 $sum"
+    done <<<"${PINNED_FILES[$PKG]}"
     tree=$(find "$tmp" -mindepth 1 -maxdepth 1 -type d -name "$PKG-*" | head -n 1)
     [[ -n $tree && -f $tree/$MAKEFILE ]] || run_logged "$FETCHLOG" "unpacking the source" false
     npatch=$(grep -c -v -e '^#' -e '^$' "$tree/debian/patches/series" 2>/dev/null) || npatch=0
     rm -rf -- "$SRCDIR"
     mkdir -p "$SRCDIR"
     mv -- "$tree" "$SRCDIR/tree"
+    echo "${PINNED_FILES[$PKG]}" >"$SRCDIR/sources"
     echo "$version" >"$SRCDIR/version.new"
     mv -- "$SRCDIR/version.new" "$SRCDIR/version"
     rm -rf -- "$tmp"
@@ -297,7 +337,7 @@ fetch_source() {
 # Several builds may share the cache: only one fetches.
 exec 9>"$CACHE/.lock"
 flock 9
-if [[ ! -s $SRCDIR/version || ! -f $SRCDIR/tree/$MAKEFILE ]]; then
+if [[ ! -s $SRCDIR/version || $(cat "$SRCDIR/version") != "$PINNED" || ! -f $SRCDIR/tree/$MAKEFILE ]]; then
     fetch_source
 fi
 flock -u 9
@@ -311,6 +351,9 @@ LOG=$CACHE/$PKG/build-$ARCH.log
 rm -rf -- "$BUILD"
 cp -a -- "$SRCDIR/tree" "$BUILD"
 : >"$LOG"
+for p in "${PATCHES[@]}"; do
+    run_logged "$LOG" "applying ${p##*/}" patch -p1 -d "$BUILD" -i "$p"
+done
 # -static: no libgcc/winpthread DLLs next to the program.
 # The prefix map and SOURCE_DATE_EPOCH (for the compile date the programs
 # print, and the PE header's time stamp, which the linker takes from it): the

@@ -11,10 +11,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
 #include "tools/pack/commands.h"
+#include "tools/pack/file_names.h"
 #include "tools/pack/host_files.h"
 #include "tools/pack/package_view.h"
+#include "tools/pack/zip_directory.h"
 
 namespace fs = std::filesystem;
 
@@ -25,26 +28,6 @@ static void Fail(const std::string& text) {
 }
 
 // ---------------------------------------------------------------- the archive
-
-// 1980-01-01 00:00, the earliest time a zip entry can carry.
-static const uint16_t FixedDosTime = 0;
-static const uint16_t FixedDosDate = (0 << 9) | (1 << 5) | 1;
-static const uint32_t DosArchiveBit = 0x20;
-static const uint8_t UnixHost = 3;
-
-static uint32_t Get(const unsigned char* at, size_t width) {
-    uint32_t value = 0;
-    for (size_t i = width; i-- > 0;) {
-        value = (value << 8) | at[i];
-    }
-    return value;
-}
-
-static void Set(unsigned char* at, uint32_t value, size_t width) {
-    for (size_t i = 0; i < width; ++i) {
-        at[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xff);
-    }
-}
 
 // Positions past 2 GiB, where long has 32 bits (Windows, i686).
 #ifdef _WIN32
@@ -75,18 +58,6 @@ static bool WriteAt(FILE* file, uint64_t offset, const unsigned char* bytes, siz
     return SeekTo(file, offset) && fwrite(bytes, 1, size, file) == size;
 }
 
-// The attributes with only what the files say about themselves: Unix modes
-// keep the owner's write bit alone (0644 or 0444), DOS attributes lose the
-// archive bit, which tells about backups, not about the file.
-static uint32_t NormalAttributes(uint8_t host, uint32_t attributes) {
-    if (host == UnixHost) {
-        const bool readOnly = ((attributes >> 16) & 0200) == 0;
-        const uint32_t mode = readOnly ? 0100444 : 0100644;
-        return (mode << 16) | (readOnly ? 1 : 0);
-    }
-    return attributes & ~DosArchiveBit;
-}
-
 static bool NormalizeOpenArchive(FILE* file, std::string& error) {
     // The end record: 22 bytes, then at most 65535 bytes of comment.
     uint64_t size = 0;
@@ -102,15 +73,15 @@ static bool NormalizeOpenArchive(FILE* file, std::string& error) {
         return false;
     }
     size_t end = tailSize - 22 + 1;
-    while (end-- > 0 && Get(tailBytes + end, 4) != 0x06054b50) {
+    while (end-- > 0 && GetField(tailBytes + end, 4) != 0x06054b50) {
     }
     if (end == static_cast<size_t>(-1)) {
         error = "no end of central directory record";
         return false;
     }
-    const uint32_t entries = Get(tailBytes + end + 10, 2);
-    const uint32_t directorySize = Get(tailBytes + end + 12, 4);
-    const uint32_t directoryOffset = Get(tailBytes + end + 16, 4);
+    const uint32_t entries = GetField(tailBytes + end + 10, 2);
+    const uint32_t directorySize = GetField(tailBytes + end + 12, 4);
+    const uint32_t directoryOffset = GetField(tailBytes + end + 16, 4);
     if (entries == 0xffff || directorySize == 0xffffffff || directoryOffset == 0xffffffff) {
         error = "the archive needs Zip64 records (over 65535 entries or 4 GiB)";
         return false;
@@ -125,30 +96,33 @@ static bool NormalizeOpenArchive(FILE* file, std::string& error) {
         error = "cannot read the central directory";
         return false;
     }
-    size_t at = 0;
-    for (uint32_t i = 0; i < entries; ++i) {
-        if (directorySize - at < 46 || Get(dir + at, 4) != 0x02014b50) {
-            error = "a damaged central directory entry";
-            return false;
-        }
-        const uint32_t localOffset = Get(dir + at + 42, 4);
-        if (localOffset == 0xffffffff) {
-            error = "the archive needs Zip64 records (over 4 GiB)";
-            return false;
-        }
-        Set(dir + at + 12, FixedDosTime, 2);
-        Set(dir + at + 14, FixedDosDate, 2);
-        Set(dir + at + 38, NormalAttributes(dir[at + 5], Get(dir + at + 38, 4)), 4);
-        unsigned char stamp[4];
-        Set(stamp, FixedDosTime, 2);
-        Set(stamp + 2, FixedDosDate, 2);
-        unsigned char signature[4];
-        if (!ReadAt(file, localOffset, signature, 4) || Get(signature, 4) != 0x04034b50 ||
-            !WriteAt(file, localOffset + 10, stamp, 4)) {
+    std::vector<LocalHeader> localHeaders;
+    // zip.exe stores the names in the OEM code page, each with a UTF-8 copy
+    // in an extra field; zip on Linux stores the UTF-8 names unmarked.
+#ifdef _WIN32
+    const bool utf8Names = false;
+#else
+    const bool utf8Names = true;
+#endif
+    if (!NormalizeCentralDirectory(dir, directorySize, entries, utf8Names, localHeaders, error)) {
+        return false;
+    }
+    for (const LocalHeader& local : localHeaders) {
+        // A local header (30 bytes) lies wholly before the directory.
+        unsigned char header[30];
+        if (local.Offset > directoryOffset || directoryOffset - local.Offset < sizeof header ||
+            !ReadAt(file, local.Offset, header, sizeof header) || GetField(header, 4) != 0x04034b50) {
             error = "a damaged local header";
             return false;
         }
-        at += 46 + Get(dir + at + 28, 2) + Get(dir + at + 30, 2) + Get(dir + at + 32, 2);
+        const uint32_t flags = GetField(header + 6, 2);
+        SetField(header + 6, local.Utf8 ? flags | Utf8NameFlag : flags, 2);
+        SetField(header + 10, FixedDosTime, 2);
+        SetField(header + 12, FixedDosDate, 2);
+        if (!WriteAt(file, local.Offset, header, sizeof header)) {
+            error = "cannot write a local header";
+            return false;
+        }
     }
     if (!WriteAt(file, directoryOffset, dir, directorySize)) {
         error = "cannot write the central directory";
@@ -158,7 +132,7 @@ static bool NormalizeOpenArchive(FILE* file, std::string& error) {
 }
 
 bool NormalizeArchive(const std::string& archive, std::string& error) {
-    FILE* file = fopen(archive.c_str(), "r+b");
+    FILE* file = OpenFile(archive, "r+b");
     if (file == nullptr) {
         error = strerror(errno);
         return false;
@@ -179,36 +153,53 @@ struct InstallerFiles {
     std::vector<std::string> EmptyDirectories;
 };
 
+// Refusals of one name in the folder, and its place among the names that
+// Windows would take for the same.
+static void CheckName(const std::string& path, std::map<std::string, std::string>& folded,
+                      std::vector<std::string>& refused) {
+    const std::string component = path.substr(path.rfind('/') + 1);
+    const std::string problem = WindowsNameProblem(component);
+    if (!problem.empty()) {
+        refused.push_back(path + ": " + problem);
+        return;
+    }
+    const auto seen = folded.emplace(FoldCase(path), path);
+    if (!seen.second) {
+        refused.push_back(path + ": the same name as " + seen.first->second +
+                          " on Windows, which does not tell case apart");
+    }
+}
+
 static bool ListInstallerFiles(const std::string& root, InstallerFiles& files) {
     std::error_code code;
-    fs::recursive_directory_iterator walk(root, code);
-    std::vector<std::string> unreadable;
+    const fs::path rootPath = PathOf(root);
+    fs::recursive_directory_iterator walk(rootPath, code);
+    std::vector<std::string> refused;
     std::vector<std::string> tooLong;
+    std::map<std::string, std::string> folded;
     for (; !code && walk != fs::recursive_directory_iterator(); walk.increment(code)) {
         const fs::directory_entry& entry = *walk;
-        const std::string path = fs::relative(entry.path(), root, code).generic_string();
-        if (code) {
-            break;
-        }
+        const std::string path = GenericTextOf(entry.path().lexically_relative(rootPath));
         std::error_code kind;
-        if (entry.is_directory(kind)) {
+        const fs::file_status status = entry.symlink_status(kind);
+        CheckName(path, folded, refused);
+        if (fs::is_symlink(status)) {
+            refused.push_back(path + ": a symbolic link (copy the file it points to into the folder)");
+            continue;
+        }
+        if (fs::is_directory(status)) {
             if (fs::is_empty(entry.path(), kind)) {
                 files.EmptyDirectories.push_back(path);
             }
             continue;
         }
-        if (!entry.is_regular_file(kind)) {
-            unreadable.push_back(path + ": not a regular file");
+        if (!fs::is_regular_file(status)) {
+            refused.push_back(path + ": not a regular file");
             continue;
         }
-        // zip reads the names one a line.
-        if (path.find_first_of("\r\n") != std::string::npos) {
-            unreadable.push_back(path + ": a line break in the name");
-            continue;
-        }
-        FILE* probe = fopen(entry.path().string().c_str(), "rb");
+        FILE* probe = OpenFile(TextOf(entry.path()), "rb");
         if (probe == nullptr) {
-            unreadable.push_back(path + ": " + strerror(errno));
+            refused.push_back(path + ": cannot read it: " + strerror(errno));
             continue;
         }
         (void)fclose(probe);  // only opened to see that it can be read
@@ -221,8 +212,8 @@ static bool ListInstallerFiles(const std::string& root, InstallerFiles& files) {
         Fail("refused, nothing written: cannot read the installer folder " + root + ": " + code.message());
         return false;
     }
-    for (const std::string& problem : unreadable) {
-        Fail("refused, nothing written: cannot read " + JoinPath(root, problem));
+    for (const std::string& problem : refused) {
+        Fail("refused, nothing written: " + JoinPath(root, problem));
     }
     for (const std::string& path : tooLong) {
         Fail("refused, nothing written: " + path + " (" + std::to_string(path.size()) +
@@ -230,23 +221,31 @@ static bool ListInstallerFiles(const std::string& root, InstallerFiles& files) {
     }
     std::sort(files.Paths.begin(), files.Paths.end());
     std::sort(files.EmptyDirectories.begin(), files.EmptyDirectories.end());
-    return unreadable.empty() && tooLong.empty();
+    return refused.empty() && tooLong.empty();
 }
 
 // ---------------------------------------------------------------- the steps
 
 static std::string Absolute(const std::string& path) {
     std::error_code code;
-    const fs::path absolute = fs::absolute(path, code);
-    return code ? path : absolute.lexically_normal().string();
+    const fs::path absolute = fs::absolute(PathOf(path), code);
+    return code ? path : TextOf(absolute.lexically_normal());
 }
 
 // true when inner is outer or lies below it.
 static bool IsWithin(const std::string& inner, const std::string& outer) {
     std::error_code code;
-    const fs::path a = fs::weakly_canonical(inner, code);
-    const fs::path b = fs::weakly_canonical(outer, code);
-    const auto mismatch = std::mismatch(b.begin(), b.end(), a.begin(), a.end());
+    const fs::path a = fs::weakly_canonical(PathOf(inner), code);
+    const fs::path b = fs::weakly_canonical(PathOf(outer), code);
+    // Windows compares names ignoring case.
+    const auto same = [](const fs::path& x, const fs::path& y) {
+#ifdef _WIN32
+        return FoldCase(TextOf(x)) == FoldCase(TextOf(y));
+#else
+        return x == y;
+#endif
+    };
+    const auto mismatch = std::mismatch(b.begin(), b.end(), a.begin(), a.end(), same);
     return !code && mismatch.first == b.end();
 }
 
@@ -260,7 +259,7 @@ static std::string NewDirectoryBeside(const std::string& path, const char* suffi
     for (int n = 1; n <= 1000; ++n) {
         std::string name = base + "." + suffix + "-" + std::to_string(n);
         std::error_code code;
-        if (fs::create_directory(name, code) && !code) {
+        if (fs::create_directory(PathOf(name), code) && !code) {
             return name;
         }
     }
@@ -280,10 +279,20 @@ static std::string ArchiveWriter(const std::string& kit) {
 
 static bool WritePackageArchive(const std::string& installer, const InstallerFiles& files,
                                 const std::string& archive, const std::string& kit) {
+    // zip.exe reads the names, and its arguments, in the ANSI code page.
     std::string names;
     for (const std::string& path : files.Paths) {
-        names += path + "\n";
+        const std::string spelled = ExactAnsiSpelling(path);
+        if (spelled.empty()) {
+            Fail("refused, nothing written: " + path +
+                 ": this system's ANSI code page does not spell the name, so zip.exe cannot read it (build "
+                 "the "
+                 "package on Linux, or on Windows with a code page that spells it)");
+            return false;
+        }
+        names += spelled + "\n";
     }
+    const std::string archivePath = AnsiSpelling(Absolute(JoinPath(ParentDirectory(archive), "")));
     // Options from the environment would change the archive.
 #ifdef _WIN32
     (void)_putenv("ZIP=");
@@ -295,8 +304,9 @@ static bool WritePackageArchive(const std::string& installer, const InstallerFil
     // -X: no extra fields (owners, exact times); -D: no directory entries;
     // -nw: names as they are, no wildcards; -@: the names from standard input.
     const std::string writer = ArchiveWriter(kit);
-    const int status =
-        RunWithInput(installer, writer, {"-q", "-X", "-D", "-nw", Absolute(archive), "-@"}, names);
+    std::vector<std::string> options = {"-q", "-X", "-D", "-nw"};
+    options.insert(options.end(), {JoinPath(archivePath, "package.zip"), "-@"});
+    const int status = RunWithInput(installer, writer, options, names);
     if (status != 0) {
         Fail(status < 0
                  ? "cannot run " + writer + " to write package.zip"
@@ -313,7 +323,7 @@ static bool WritePackageArchive(const std::string& installer, const InstallerFil
 
 static bool CopyInto(const std::string& from, const std::string& directory, const std::string& name) {
     std::error_code code;
-    fs::copy_file(from, JoinPath(directory, name), code);
+    fs::copy_file(PathOf(from), PathOf(JoinPath(directory, name)), code);
     if (code) {
         Fail("cannot copy " + from + " into the package: " + code.message());
         return false;
@@ -322,7 +332,7 @@ static bool CopyInto(const std::string& from, const std::string& directory, cons
 }
 
 static bool CreateEmptyFile(const std::string& path) {
-    FILE* file = fopen(path.c_str(), "wb");
+    FILE* file = OpenFile(path, "wb");
     if (file == nullptr) {
         Fail("cannot create " + path + ": " + strerror(errno));
         return false;
@@ -344,41 +354,99 @@ static bool WriteTags(const BuildRequest& request, const std::string& aside) {
     return !request.Msi || CreateEmptyFile(JoinPath(aside, MsiTag));
 }
 
+// The names a package directory holds of its own: what --force may delete.
+static bool IsPackageFileName(const std::string& name) {
+    std::vector<std::string> own = StampableTags();
+    own.insert(own.end(), {"setup.exe", "unzip.exe", "package.zip", DebugTag});
+    return !FindNameIgnoringCase(own, name).empty();
+}
+
+// The first entry of the directory that is not a package's own file (a
+// subdirectory, a link, any other name), or "" when there is none.
+static std::string ForeignEntry(const std::string& directory) {
+    std::error_code code;
+    fs::directory_iterator entries(PathOf(directory), code);
+    if (code) {
+        return directory + " (" + code.message() + ")";
+    }
+    for (; !code && entries != fs::directory_iterator(); entries.increment(code)) {
+        std::error_code kind;
+        const std::string name = TextOf(entries->path().filename());
+        if (!fs::is_regular_file(entries->symlink_status(kind)) || !IsPackageFileName(name)) {
+            return name;
+        }
+    }
+    return code ? directory + " (" + code.message() + ")" : "";
+}
+
+// Deletes a replaced package: its own files one by one, then the directory
+// if that left it empty; never anything else.
+static void RemoveOldPackage(const std::string& old) {
+    std::vector<std::string> names;
+    if (ListDirectory(old, names)) {
+        for (const std::string& name : names) {
+            std::error_code code;
+            const fs::path path = PathOf(JoinPath(old, name));
+            if (IsPackageFileName(name) && fs::is_regular_file(fs::symlink_status(path, code))) {
+                fs::remove(path, code);
+            }
+        }
+    }
+    std::error_code code;
+    if (!fs::remove(PathOf(old), code)) {
+        (void)fprintf(stderr, "pack: warning: the replaced package is kept in %s\n", old.c_str());
+    }
+}
+
 // Moves the finished package to its place, replacing an empty directory or,
-// when forced, one with files in it.
+// when forced, a package directory.
 static bool MoveIntoPlace(const std::string& aside, const std::string& out) {
     std::error_code code;
     std::string old;
-    if (fs::exists(out, code)) {
-        if (fs::is_empty(out, code)) {
-            fs::remove(out, code);
+    if (fs::exists(PathOf(out), code)) {
+        if (fs::is_empty(PathOf(out), code)) {
+            fs::remove(PathOf(out), code);
+        } else if (!ForeignEntry(out).empty()) {
+            Fail(out + " changed while the package was built: it holds " + ForeignEntry(out));
+            return false;
         } else {
             old = NewDirectoryBeside(out, "old");
-            fs::remove(old, code);
-            fs::rename(out, old, code);
+            fs::remove(PathOf(old), code);
+            fs::rename(PathOf(out), PathOf(old), code);
         }
         if (code) {
             Fail("cannot replace " + out + ": " + code.message());
             return false;
         }
     }
-    fs::rename(aside, out, code);
+    fs::rename(PathOf(aside), PathOf(out), code);
     if (code) {
         Fail("cannot move the package to " + out + ": " + code.message());
         if (!old.empty()) {
             std::error_code ignored;
-            fs::rename(old, out, ignored);
+            fs::rename(PathOf(old), PathOf(out), ignored);
         }
         return false;
     }
     if (!old.empty()) {
-        fs::remove_all(old, code);
+        RemoveOldPackage(old);
     }
     return true;
 }
 
+// How OUT_DIR stands to a folder that must not be touched: "is",
+// "lies inside", "contains", or "" when apart.
+static std::string Overlap(const std::string& out, const std::string& folder) {
+    if (folder.empty()) {
+        return "";
+    }
+    const bool inside = IsWithin(out, folder);
+    const bool around = IsWithin(folder, out);
+    return inside && around ? "is" : inside ? "lies inside" : around ? "contains" : "";
+}
+
 // What is refused before anything is written.
-static bool AcceptRequest(const BuildRequest& request, std::string& installer) {
+static bool AcceptRequest(const BuildRequest& request, const std::string& kit, std::string& installer) {
     if (!CheckTagNames(request.Tags)) {
         return false;
     }
@@ -400,33 +468,51 @@ static bool AcceptRequest(const BuildRequest& request, std::string& installer) {
         return false;
     }
     const std::string& out = request.OutputDirectory;
+    const std::pair<std::string, std::string> guarded[] = {
+        {request.InstallerDirectory,
+         "the installer folder " + request.InstallerDirectory + ", which is packed whole"},
+        {kit, "the kit folder " + kit}};
+    for (const auto& folder : guarded) {
+        const std::string overlap = Overlap(out, folder.first);
+        if (!overlap.empty()) {
+            Fail("refused, nothing written: OUT_DIR " + out + " " + overlap + " " + folder.second);
+            return false;
+        }
+    }
     std::error_code code;
-    if (fs::exists(out, code)) {
+    if (fs::exists(PathOf(out), code)) {
         if (!IsDirectory(out)) {
             Fail("refused, nothing written: " + out + " exists and is not a directory");
             return false;
         }
-        if (!fs::is_empty(out, code) && !request.Force) {
-            Fail("refused, nothing written: " + out + " exists and is not empty (--force replaces it)");
+        if (!fs::is_empty(PathOf(out), code) && !request.Force) {
+            Fail("refused, nothing written: " + out +
+                 " exists and is not empty (--force replaces a package there)");
             return false;
         }
-    }
-    if (IsWithin(out, request.InstallerDirectory)) {
-        Fail("refused, nothing written: " + out + " lies inside the installer folder, which is packed whole");
-        return false;
+        const std::string foreign = request.Force ? ForeignEntry(out) : "";
+        if (!foreign.empty()) {
+            Fail("refused, nothing written: --force replaces only a package, and " + out + " holds " +
+                 foreign +
+                 ", which is not a package's own file (setup.exe, unzip.exe, package.zip, tag files)");
+            return false;
+        }
     }
     return true;
 }
 
 int BuildPackage(const BuildRequest& request) {
+    const std::string kit = request.Kit.empty() ? ProgramDirectory() : request.Kit;
     std::string installer;
-    if (!AcceptRequest(request, installer)) {
+    if (!AcceptRequest(request, kit, installer)) {
         return 1;
     }
-    const std::string kit = request.Kit.empty() ? ProgramDirectory() : request.Kit;
     const std::string setup = request.Setup.empty() ? JoinPath(kit, "setup.exe") : request.Setup;
     const std::string unzip = request.Unzip.empty() ? JoinPath(kit, "unzip.exe") : request.Unzip;
-    for (const std::string& program : {setup, unzip}) {
+    for (const std::string& program : {setup, unzip, ArchiveWriter(kit)}) {
+        if (program == "zip") {
+            continue;  // the system's, from PATH
+        }
         if (!IsRegularFile(program)) {
             Fail("refused, nothing written: no " + program +
                  " (give the kit folder with --kit, or the file with --setup or --unzip)");
@@ -455,7 +541,7 @@ int BuildPackage(const BuildRequest& request) {
     const bool checked = built && CheckPackage(aside, request.OutputDirectory) == 0;
     if (!checked || !MoveIntoPlace(aside, request.OutputDirectory)) {
         std::error_code code;
-        fs::remove_all(aside, code);
+        fs::remove_all(PathOf(aside), code);
         Fail("no package written" + std::string(built && !checked ? ": the check found errors" : ""));
         return 1;
     }

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "launcher/tail_scan.h"
+#include "tools/pack/file_names.h"
 #include "tools/pack/host_files.h"
 #include "tools/pack/package_view.h"
 
@@ -121,7 +122,7 @@ int StampTags(const std::string& executable, const std::vector<std::string>& tag
         return 0;
     }
     std::string error;
-    if (!ReplaceFile(executable, stamped, error)) {
+    if (!ReplaceFileContents(executable, stamped, error)) {
         Fail("cannot write " + executable + ", nothing changed: " + error);
         return 1;
     }
@@ -341,6 +342,18 @@ static void CheckArchive(CheckReport& report, const std::string& directory, cons
         Caution(report,
                 "package.zip holds " + postProcess +
                     " at its root: setup.exe runs it after SETUP.EXE, with the working directory current");
+    }
+    for (const std::string& entry : entries) {
+        if (IsAscii(entry)) {
+            continue;
+        }
+        const std::string pages = CodePagesSpelling(entry);
+        Caution(report,
+                "package.zip: " + entry + " is a name outside ASCII: " +
+                    (pages.empty() ? "none of the ANSI code pages 1252, 1250, 1251, 932, 936 spells it"
+                                   : "spelled by the ANSI code pages " + pages) +
+                    "; unzip.exe restores it exactly on Windows whose ANSI code page spells it, and "
+                    "refuses it (exit code 2) on any other");
     }
     for (const std::string& entry : tooLong) {
         Caution(report, "package.zip: " + entry + " (" + std::to_string(entry.size()) +

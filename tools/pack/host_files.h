@@ -1,8 +1,18 @@
 // The file-system and process work of the packaging tool, on Linux and Windows alike.
 #pragma once
 
+#include <stdio.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
+
+// Paths are UTF-8 text throughout; these convert to and from the file
+// system's own form (UTF-16 on Windows) and open files by their full name.
+std::filesystem::path PathOf(const std::string& utf8);
+std::string TextOf(const std::filesystem::path& path);
+std::string GenericTextOf(const std::filesystem::path& path);  // with '/'
+FILE* OpenFile(const std::string& utf8, const char* mode);
 
 // Reads the whole file; on failure error says why ("No such file or directory").
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error);
@@ -10,7 +20,7 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& err
 // Replaces the file's contents with bytes through a temporary file in the
 // same directory and a rename, keeping its permissions: the file is either
 // wholly old or wholly new, and nothing is left behind on failure.
-bool ReplaceFile(const std::string& path, const std::string& bytes, std::string& error);
+bool ReplaceFileContents(const std::string& path, const std::string& bytes, std::string& error);
 
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
@@ -42,6 +52,17 @@ std::string ProgramDirectory();
 
 // Runs program with args as a child process in directory, with input on its
 // standard input; its output goes where this program's goes. Returns its
-// exit status, or -1 when it could not be started.
+// exit status, or -1 when it could not be started. On Windows the child is
+// started directly (no shell) with each argument quoted for the C runtime;
+// program and args reach it in the ANSI code page, so a caller passes only
+// text that code page spells (see AnsiSpelling).
 int RunWithInput(const std::string& directory, const std::string& program,
                  const std::vector<std::string>& args, const std::string& input);
+
+// The text as the ANSI code page spells it exactly (on Windows; unchanged
+// elsewhere), or "" when that code page does not spell it.
+std::string ExactAnsiSpelling(const std::string& utf8);
+
+// The path as the ANSI code page spells it exactly (on Windows; unchanged
+// elsewhere), else the short form of an existing path, else "".
+std::string AnsiSpelling(const std::string& utf8);

@@ -3,6 +3,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <string>
 #include <vector>
 
@@ -152,8 +156,7 @@ static int Build(const std::vector<std::string>& args) {
     return BuildPackage(request);
 }
 
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+static int Run(const std::vector<std::string>& args) {
     if (args.empty()) {
         return BadUsage("no command given");
     }
@@ -188,3 +191,23 @@ int main(int argc, char** argv) {
     }
     return BadUsage(("unknown command " + command).c_str());
 }
+
+#ifdef _WIN32
+// The arguments as UTF-8 from the wide command line, so that any name
+// reaches pack, not only those the ANSI code page spells.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(static_cast<size_t>(size > 0 ? size : 1), '\0');
+        (void)WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, &arg[0], size, nullptr, nullptr);
+        arg.resize(strlen(arg.c_str()));
+        args.push_back(arg);
+    }
+    return Run(args);
+}
+#else
+int main(int argc, char** argv) {
+    return Run(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The build's unzip.exe under Wine, on archives as pack build writes them
+# (UTF-8 names marked with bit 11, no extra fields): under each locale's ANSI
+# code page a name comes back exactly, or is refused with a non-zero exit
+# code and nothing written under another name. Prints the table.
+#   pack-names.sh BUILD_DIR win32|win64
+set -euo pipefail
+build=$1
+arch=$2
+scratch=$(mktemp -d "$build/pack-names.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+wine=/usr/lib/wine/wine64
+[ "$arch" = win32 ] && wine=/usr/lib/wine/wine
+export WINEPREFIX=$build/wineprefix WINEDEBUG=-all
+names=("Léame.txt" "Über.ini" "Łódź.txt" "Rafał.txt" "Привет.txt" "日本語.txt" "中文.txt")
+# The code page Wine takes from each locale, and the names it must restore.
+declare -A exact=(
+    [C.UTF-8]="Léame.txt Über.ini"
+    [pl_PL.UTF-8]="Léame.txt Über.ini Łódź.txt Rafał.txt"
+    [ru_RU.UTF-8]="Привет.txt"
+    [ja_JP.UTF-8]="Привет.txt 日本語.txt 中文.txt"
+    [zh_CN.UTF-8]="Léame.txt Привет.txt 日本語.txt 中文.txt"
+)
+status=0
+for i in "${!names[@]}"; do
+    python3 -c 'import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z: z.writestr("docs/" + sys.argv[2], sys.argv[2])' \
+        "$scratch/$i.zip" "${names[$i]}"
+done
+for locale in C.UTF-8 pl_PL.UTF-8 ru_RU.UTF-8 ja_JP.UTF-8 zh_CN.UTF-8; do
+    row="$locale:"
+    for i in "${!names[@]}"; do
+        name=${names[$i]}
+        out=$scratch/out-$locale-$i
+        mkdir -p "$out"
+        code=0
+        (cd "$scratch" && LANG=$locale LC_ALL=$locale "$wine" "$build/unzip.exe" -o "$i.zip" -d "out-$locale-$i") \
+            >"$scratch/log" 2>&1 || code=$?
+        got=$(cd "$out" && find . -type f | sed 's|^\./||')
+        if [ "$got" = "docs/$name" ] && [ "$code" = 0 ] && [ "$(cat "$out/docs/$name")" = "$name" ]; then
+            row="$row $name=exact"
+            want=exact
+        elif [ -z "$got" ] && [ "$code" != 0 ] && grep -q "cannot spell this UTF-8 name" "$scratch/log"; then
+            row="$row $name=refused"
+            want=refused
+        else
+            echo "FAIL: $locale: $name gave exit code $code and files: ${got:-none}"
+            cat "$scratch/log"
+            status=1
+            continue
+        fi
+        expected=refused
+        [[ " ${exact[$locale]} " == *" $name "* ]] && expected=exact
+        [ "$want" = "$expected" ] || { echo "FAIL: $locale: $name $want, expected $expected"; status=1; }
+    done
+    echo "$row"
+done
+exit $status

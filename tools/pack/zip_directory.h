@@ -1,0 +1,36 @@
+// The central directory of a zip archive, rewritten in memory so that the
+// same files give the same bytes.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+// The fixed time and date every entry gets: 1980-01-01 00:00, the earliest a
+// zip entry can carry.
+extern const uint16_t FixedDosTime;
+extern const uint16_t FixedDosDate;
+
+// Where an entry's local header is, and whether its name is marked UTF-8.
+struct LocalHeader {
+    uint32_t Offset;
+    bool Utf8;
+};
+
+// The general purpose flag that marks a name as UTF-8 (bit 11).
+extern const uint16_t Utf8NameFlag;
+
+// Gives each of the entries in the directory (size bytes) the fixed time
+// stamp and attributes that say only what the file says about itself, marks
+// every name outside ASCII as UTF-8 when utf8Names says the names are, and
+// collects each entry's local header. Every length field is checked
+// against what is left of the directory, so a damaged or hostile directory is
+// refused (false, error says why) and nothing outside it is read or written.
+bool NormalizeCentralDirectory(unsigned char* directory, size_t size, uint32_t entries, bool utf8Names,
+                               std::vector<LocalHeader>& localHeaders, std::string& error);
+
+// Little-endian fields of width 2 or 4.
+uint32_t GetField(const unsigned char* at, size_t width);
+void SetField(unsigned char* at, uint32_t value, size_t width);
