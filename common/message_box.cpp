@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "common/library_function.h"
+#include "common/run_log.h"
 #include "common/run_state.h"
 
 // USER32 is loaded when the first box is shown or looked for, not at start:
@@ -14,7 +15,32 @@ static FARPROC UserFunction(const char* name) {
     return LibraryFunction("user32.dll", name);
 }
 
+int CanShowBoxes() {
+    typedef HWINSTA(WINAPI * StationFunction)();
+    typedef BOOL(WINAPI * InformationFunction)(HANDLE, int, PVOID, DWORD, LPDWORD);
+    StationFunction station = AsFunction<StationFunction>(UserFunction("GetProcessWindowStation"));
+    InformationFunction information =
+        AsFunction<InformationFunction>(UserFunction("GetUserObjectInformationA"));
+    if (station == nullptr || information == nullptr) {
+        return 1;  // no window stations to ask about: boxes show as they always did
+    }
+    USEROBJECTFLAGS flags;
+    DWORD needed = 0;
+    HWINSTA own = station();
+    if (own == nullptr || information(own, UOI_FLAGS, &flags, sizeof flags, &needed) == FALSE) {
+        return 1;
+    }
+    return (flags.dwFlags & WSF_VISIBLE) != 0 ? 1 : 0;
+}
+
 void ShowMessage(const char* text, const char* title) {
+    LogEvent(title, text);
+    // A service's window station (session 0, where deployment agents run)
+    // shows nothing to anyone: a box there would wait for an OK that never
+    // comes.
+    if (CanShowBoxes() == 0) {
+        return;
+    }
     typedef int(WINAPI * MessageBoxFunction)(HWND, LPCSTR, LPCSTR, UINT);
     MessageBoxFunction messageBox = AsFunction<MessageBoxFunction>(UserFunction("MessageBoxA"));
     if (messageBox != nullptr) {
@@ -26,6 +52,8 @@ void ShowMessage(const char* text, const char* title) {
 void ShowDiagnostic(const char* text, const char* title) {
     if (RunState.DebugMode != 0) {
         ShowMessage(text, title);
+    } else {
+        LogEvent(title, text);
     }
 }
 

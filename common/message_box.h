@@ -1,10 +1,14 @@
 // Every box the program shows goes through here: no owner, MB_OK alone.
 #pragma once
 
-// Shows a box and waits for OK.
+// 1 when a box would be seen: the process's window station is visible, or
+// the system has no window stations to ask about.
+int CanShowBoxes();
+
+// Shows a box and waits for OK, where one can be seen; logs it either way.
 void ShowMessage(const char* text, const char* title);
 
-// Shows a box only in debug mode.
+// Shows a box only in debug mode; logs it either way.
 void ShowDiagnostic(const char* text, const char* title);
 
 // 1 when a top-level message box titled exactly title, shown by the thread

@@ -2,6 +2,7 @@
 #include "common/text.h"
 
 #include <stdarg.h>
+#include <stdio.h>
 #include <string.h>
 
 namespace {
@@ -25,23 +26,6 @@ void PutChar(TextCursor& cursor, char c) {
 void PutString(TextCursor& cursor, const char* text) {
     for (; *text != '\0'; ++text) {
         PutChar(cursor, *text);
-    }
-}
-
-void PutInteger(TextCursor& cursor, int value) {
-    char digits[12];
-    size_t count = 0;
-    // Work in unsigned so that the most negative value has a magnitude too.
-    unsigned magnitude = value < 0 ? 0U - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-    do {
-        digits[count++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0) {
-        PutChar(cursor, '-');
-    }
-    while (count > 0) {
-        PutChar(cursor, digits[--count]);
     }
 }
 
@@ -77,45 +61,21 @@ int AppendText(char* destination, size_t size, const char* source) {
 }
 
 int FormatText(char* destination, size_t size, const char* format, ...) {
-    TextCursor cursor = {destination, size, 0, size != 0 ? 1 : 0};
+    if (size == 0) {
+        return 0;
+    }
     va_list arguments;
     va_start(arguments, format);
-    for (const char* p = format; *p != '\0'; ++p) {
-        if (*p != '%') {
-            PutChar(cursor, *p);
-            continue;
-        }
-        ++p;
-        switch (*p) {
-            case 's': {
-                const char* text = va_arg(arguments, const char*);
-                PutString(cursor, text != nullptr ? text : "");
-                break;
-            }
-            case 'i':
-            case 'd':
-                PutInteger(cursor, va_arg(arguments, int));
-                break;
-            case 'c':
-                PutChar(cursor, static_cast<char>(va_arg(arguments, int)));
-                break;
-            case '%':
-                PutChar(cursor, '%');
-                break;
-            default:
-                // An unknown conversion is a programming error; print it as it
-                // stands rather than guessing at an argument.
-                PutChar(cursor, '%');
-                if (*p == '\0') {
-                    --p;
-                } else {
-                    PutChar(cursor, *p);
-                }
-                break;
-        }
-    }
+#ifdef _WIN32
+    // The C runtime's own: it leaves a text that fills the buffer or more
+    // unterminated and reports it as -1 or the size.
+    int length = _vsnprintf(destination, size, format, arguments);
+#else
+    int length = vsnprintf(destination, size, format, arguments);
+#endif
     va_end(arguments);
-    return Finish(cursor);
+    destination[size - 1] = '\0';
+    return length >= 0 && static_cast<size_t>(length) < size ? 1 : 0;
 }
 
 int ContainsText(const char* text, const char* needle) {

@@ -13,9 +13,10 @@ int CopyText(char* destination, size_t size, const char* source);
 // Appends source to the text already in destination. Same results as CopyText.
 int AppendText(char* destination, size_t size, const char* source);
 
-// printf-style formatting with a deliberately small set of conversions:
-// %s (string, NULL prints as empty), %i and %d (int), %c (char) and %%.
-// Returns 1 when the whole result fitted, 0 when it was cut short.
+// printf-style formatting through the C runtime's bounded formatter; the
+// program uses %s (never with NULL), %i, %d, %u, %c, %% and field widths.
+// Returns 1 when the whole result fitted, 0 when it was cut short (the
+// buffer then holds as much as fitted, terminated).
 int FormatText(char* destination, size_t size, const char* format, ...);
 
 // 1 when needle occurs in text as a plain, case-sensitive substring.

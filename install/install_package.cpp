@@ -28,33 +28,33 @@ static int ExtractPackage(const char* source, const char* destination) {
     return 1;
 }
 
-static void RunInstaller(const char* destination) {
+static ChildResult RunInstaller(const char* destination, int wholeProcess) {
+    ChildResult notRun = {ChildNotStarted, ERROR_FILENAME_EXCED_RANGE, 0};
     int msiTag = RunState.SilentMode != 0 && IsTagPresent("msi.tag") != 0 ? 1 : 0;
     char commandLine[PathBufferSize];
     if (ComposeInstallerCommand(destination, RunState.SilentMode, msiTag, commandLine, sizeof commandLine) ==
         0) {
         ShowDiagnostic("Installer command line too long; installer not run.", ShortTitle);
-        return;
+        return notRun;
     }
     // Whether it finished, timed out or never started, the sequence goes on.
-    RunProgram(destination, commandLine);
+    return RunProgramFor(destination, commandLine, wholeProcess);
 }
 
 // Runs PostProcess.cmd when the working directory holds one now, after the
 // installer, which may have left it there.
-static void RunPostProcess(const char* destination) {
+static ChildResult RunPostProcess(const char* destination, int wholeProcess) {
+    ChildResult notRun = {ChildNotRun, 0, 0};
     char path[PathBufferSize];
     char commandLine[PathBufferSize];
     if (ComposePostProcess(destination, path, sizeof path, commandLine, sizeof commandLine) == 0) {
         ShowDiagnostic("PostProcess.cmd path too long; not looked for.", ShortTitle);
-        return;
+        return notRun;
     }
-    if (FileExists(path) != 0) {
-        RunProgram(destination, commandLine);
-    }
+    return FileExists(path) != 0 ? RunProgramFor(destination, commandLine, wholeProcess) : notRun;
 }
 
-int InstallPackage(const char* destinationOption) {
+unsigned long InstallPackage(const char* destinationOption, int wholeProcesses) {
     // Asked for every value: one of nothing but double quotes needs it too.
     char tempPath[PathBufferSize];
     const char* knownTempPath = ReadTempPath(tempPath) != 0 ? tempPath : nullptr;
@@ -63,7 +63,7 @@ int InstallPackage(const char* destinationOption) {
     if (ChooseDestination(destinationOption, knownTempPath, destination, sizeof destination, &temporary) ==
         0) {
         ShowDiagnostic("Working directory path too long or unknown; nothing installed.", ShortTitle);
-        return 1;
+        return ExitNoWorkingDirectory;
     }
 
     if (temporary != 0) {
@@ -71,7 +71,7 @@ int InstallPackage(const char* destinationOption) {
         // the files that run next.
         if (MakeWorkingDirectory(tempPath, destination) == 0) {
             ShowDiagnostic("Working directory cannot be made; nothing installed.", ShortTitle);
-            return 1;
+            return ExitNoWorkingDirectory;
         }
     } else {
         // The administrator chose this one: an existing directory is reused.
@@ -91,12 +91,12 @@ int InstallPackage(const char* destinationOption) {
         ShowDiagnostic("Package directory path too long; nothing extracted.", ShortTitle);
     }
 
-    RunInstaller(destination);
-    RunPostProcess(destination);
+    ChildResult installer = RunInstaller(destination, wholeProcesses);
+    ChildResult postProcess = RunPostProcess(destination, wholeProcesses);
 
     // A directory named by the D option keeps the extracted files for good.
     if (temporary != 0) {
         RemoveDirectoryTree(destination);
     }
-    return 1;
+    return InstallExitCode(installer, postProcess);
 }

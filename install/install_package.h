@@ -3,5 +3,7 @@
 
 // Extracts the package into the working directory (temporary unless
 // destinationOption names one), runs its installer and post-process script,
-// and removes a temporary working directory. Returns 1.
-int InstallPackage(const char* destinationOption);
+// and removes a temporary working directory. With wholeProcesses, each child
+// is waited for until its process ends, not only its primary thread. Returns
+// the exit code that reports the outcome (install/outcome.h).
+unsigned long InstallPackage(const char* destinationOption, int wholeProcesses);

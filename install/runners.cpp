@@ -1,10 +1,11 @@
-// Starting a child program from a given directory and waiting for its primary thread.
+// Starting a child program from a given directory and waiting for it.
 #include "install/runners.h"
 
 #include <windows.h>
 
 #include "common/ansi_path.h"
 #include "common/message_box.h"
+#include "common/run_log.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "install/runner_setup.h"
@@ -27,17 +28,17 @@ static void LeaveRunDirectory(int saved, const char* savedDirectory) {
 }
 
 // Starts commandLine from directory as the runner kind says and waits for the
-// child's primary thread. Returns 1 with the wait result in outcome, or 0 with
-// the error code in outcome when the child could not be started.
-static int StartAndWait(RunnerKind kind, const char* directory, const char* commandLine, DWORD& outcome) {
+// child's primary thread, or with wholeProcess for the child process itself.
+static ChildResult StartAndWait(RunnerKind kind, const char* directory, const char* commandLine,
+                                int wholeProcess) {
+    ChildResult result = {ChildNotStarted, ERROR_FILENAME_EXCED_RANGE, 0};
     RunnerSetup setup = RunnerSetupFor(kind);
     // CreateProcessA takes writable strings; a command line that does not fit
     // is never run cut short.
     char command[PathBufferSize];
     char title[32];
     if (CopyText(command, commandLine) == 0 || CopyText(title, setup.WindowTitle) == 0) {
-        outcome = ERROR_FILENAME_EXCED_RANGE;
-        return 0;
+        return result;
     }
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
@@ -52,16 +53,24 @@ static int StartAndWait(RunnerKind kind, const char* directory, const char* comm
     if (CreateProcessA(nullptr, command, setup.SecurityRecords != 0 ? &processSecurity : nullptr,
                        setup.SecurityRecords != 0 ? &threadSecurity : nullptr, FALSE, setup.CreationFlags,
                        nullptr, directory, &startup, &child) == FALSE) {
-        outcome = GetLastError();
-        return 0;
+        result.Code = GetLastError();
+        return result;
     }
-    // The primary thread, not the process: a child that leaves other threads
-    // running once its primary thread has ended is not waited for, and one
-    // that outlasts the limit is left running.
-    outcome = WaitForSingleObject(child.hThread, setup.TimeLimit);
+    // By default the primary thread, not the process: a child that leaves
+    // other threads running once its primary thread has ended is not waited
+    // for, and one that outlasts the limit is left running.
+    result.Wait = WaitForSingleObject(wholeProcess != 0 ? child.hProcess : child.hThread, setup.TimeLimit);
+    result.State = result.Wait == WAIT_TIMEOUT ? ChildStillRunning : ChildEnded;
+    DWORD exitCode = 0;
+    result.Code = wholeProcess != 0 && GetExitCodeProcess(child.hProcess, &exitCode) != FALSE ? exitCode : 0;
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
-    return 1;
+
+    char text[PathBufferSize + 48];
+    (void)FormatText(text, sizeof text, wholeProcess != 0 ? "%s\nwait result %i, exit code %i" : "%s\nwait result %i",
+                     commandLine, static_cast<int>(result.Wait), static_cast<int>(result.Code));
+    LogEvent("Program ended", text);
+    return result;
 }
 
 int RunExtractor(const char* directory, const char* commandLine) {
@@ -70,27 +79,31 @@ int RunExtractor(const char* directory, const char* commandLine) {
     ShowDiagnostic(savedDirectory, "Velmora Quillet: Directory into Run");
     ShowDiagnostic(directory, "Velmora Quillet: Directory to Run From");
     EnterRunDirectory(saved, directory);
-    DWORD outcome = 0;
-    if (StartAndWait(ExtractorRunner, directory, commandLine, outcome) == 0) {
+    if (StartAndWait(ExtractorRunner, directory, commandLine, 0).State == ChildNotStarted) {
         ShowDiagnostic("Program Exec Failed.", ShortTitle);
     }
     LeaveRunDirectory(saved, savedDirectory);
     return 1;
 }
 
-int RunProgram(const char* directory, const char* commandLine) {
+ChildResult RunProgramFor(const char* directory, const char* commandLine, int wholeProcess) {
     char savedDirectory[PathBufferSize];
     int saved = ReadCurrentDirectory(savedDirectory);
     EnterRunDirectory(saved, directory);
     ShowDiagnostic(savedDirectory, "Directory into Run");
     ShowDiagnostic(directory, "Directory to Run From");
     ShowDiagnostic(commandLine, "Running app");
-    DWORD outcome = 0;
-    if (StartAndWait(ProgramRunner, directory, commandLine, outcome) == 0) {
+    ChildResult result = StartAndWait(ProgramRunner, directory, commandLine, wholeProcess);
+    if (result.State == ChildNotStarted) {
         char text[64];
-        (void)FormatText(text, sizeof text, "Program Exec failed with rc = %i.", static_cast<int>(outcome));
+        (void)FormatText(text, sizeof text, "Program Exec failed with rc = %i.", static_cast<int>(result.Code));
         ShowDiagnostic(text, ShortTitle);
     }
     LeaveRunDirectory(saved, savedDirectory);
-    return static_cast<int>(outcome);
+    return result;
+}
+
+int RunProgram(const char* directory, const char* commandLine) {
+    ChildResult result = RunProgramFor(directory, commandLine, 0);
+    return static_cast<int>(result.State == ChildNotStarted ? result.Code : result.Wait);
 }

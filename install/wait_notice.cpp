@@ -17,6 +17,10 @@ static DWORD WINAPI ShowWaitNotice(LPVOID) {
 static const int NoticeWaitSteps = 200;
 
 int StartWaitNotice() {
+    // Where no box can be seen there is none to wait for.
+    if (CanShowBoxes() == 0) {
+        return 0;
+    }
     SECURITY_ATTRIBUTES security;
     security.nLength = sizeof security;
     security.lpSecurityDescriptor = nullptr;

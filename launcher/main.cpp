@@ -5,12 +5,15 @@
 #include "common/ansi_path.h"
 #include "common/files.h"
 #include "common/message_box.h"
+#include "common/run_log.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "install/install_package.h"
+#include "install/outcome.h"
 #include "launcher/option_search.h"
 #include "launcher/os_check.h"
 #include "launcher/program_directory.h"
+#include "launcher/tags.h"
 
 static const char UsageText[] =
     "Usage: setup [-s] [-d<directory>]\n\n  where <directory> is path to leave files behind.";
@@ -69,6 +72,23 @@ static int ReadDestinationOption(const CommandLineCopy& commandLine, char* desti
     return present;
 }
 
+// Opens the run's log when the package asks for one ("log.tag"), in the
+// temporary base the working directory goes under.
+static void StartRunLog() {
+    char tempPath[PathBufferSize];
+    if (IsTagPresent("log.tag") != 0 && ReadTempPath(tempPath) != 0) {
+        (void)OpenRunLog(tempPath);
+    }
+}
+
+// The exit code, logged as the run's last line.
+static int Finish(unsigned long exitCode) {
+    char text[16];
+    (void)FormatText(text, sizeof text, "%i", static_cast<int>(exitCode));
+    LogEvent("Exit code", text);
+    return static_cast<int>(exitCode);
+}
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
     // A path that does not fit or has no ANSI spelling stays empty: a cut or
     // misspelled path would name another file.
@@ -101,6 +121,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
     if (GetProgramDirectory(programDirectory) != 0) {
         (void)SetCurrentDirectoryA(programDirectory);
     }
+    StartRunLog();
+    // With "exitcode.tag" the exit code reports the outcome, for the
+    // deployment tools that read it; without it, 1 once the sequence ran.
+    const int reportOutcome = IsTagPresent("exitcode.tag");
 
     // Room for both whole directories: the box never shows a cut path.
     char text[2 * PathBufferSize + 32];
@@ -122,13 +146,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
             if (WideDestination(wideDestination, directory, PathBufferSize) == 0 ||
                 CreateSpelledDirectory(directory, destinationOption) == 0) {
                 ShowDiagnostic(DestinationUnusableText, ShortTitle);
-                return 1;
+                return Finish(reportOutcome != 0 ? ExitNoWorkingDirectory : 1);
             }
             ShowDiagnostic(destinationOption, DestinationTitle);
         }
-        (void)InstallPackage(destinationOption);
-        return 1;
+        unsigned long outcome = InstallPackage(destinationOption, reportOutcome);
+        return Finish(reportOutcome != 0 ? outcome : 1);
     }
-    ShowMessage(RefusalText, RefusalTitle);
-    return 0;
+    if (reportOutcome != 0 && RunState.SilentMode != 0) {
+        LogEvent(RefusalTitle, RefusalText);
+    } else {
+        ShowMessage(RefusalText, RefusalTitle);
+    }
+    return Finish(reportOutcome != 0 ? ExitRefusedSystem : 0);
 }

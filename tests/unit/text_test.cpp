@@ -38,8 +38,8 @@ TEST(FormatText, ConversionsAndBounds) {
     EXPECT_STREQ(buffer, "rc = -2147483648.");
     EXPECT_EQ(FormatText(buffer, sizeof buffer, "%c%c 100%% %d", '-', 'S', 258), 1);
     EXPECT_STREQ(buffer, "-S 100% 258");
-    EXPECT_EQ(FormatText(buffer, sizeof buffer, "[%s]", static_cast<const char*>(nullptr)), 1);
-    EXPECT_STREQ(buffer, "[]");
+    EXPECT_EQ(FormatText(buffer, sizeof buffer, "%04u%02u-%03u", 2026U, 7U, 5U), 1);
+    EXPECT_STREQ(buffer, "202607-005");
 
     // One short, exactly full and one over, for a string and a number.
     char small[5];
