@@ -3,11 +3,11 @@
 
 #include <windows.h>
 
+#include "common/argument_string.h"
 #include "common/library_function.h"
 #include "common/message_box.h"
 #include "common/run_state.h"
 #include "common/text.h"
-#include "launcher/argument_string.h"
 
 // A kernel32 function of the given type, looked up by name (nullptr when the
 // system lacks it).

@@ -78,7 +78,8 @@ int InstallPackage(const char* destinationOption) {
             CloseWaitNotice();
         }
     } else {
-        ShowDiagnostic("Package directory path too long; nothing extracted.", ShortTitle);
+        ShowDiagnostic("Package directory path too long or without an ANSI name; nothing extracted.",
+                       ShortTitle);
     }
 
     RunInstaller(destination);
