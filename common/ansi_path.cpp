@@ -146,7 +146,9 @@ int ReadWideArguments(WideChar* arguments, int* complete) {
     const WideChar* line = wideRead != nullptr ? wideRead() : nullptr;
     arguments[0] = 0;
     *complete = 1;
-    if (line == nullptr) {
+    // A command line holds at least the program's name: an empty one is a
+    // stub's answer.
+    if (line == nullptr || line[0] == 0) {
         return 0;
     }
     const WideChar* p = SkipProgramName(line);

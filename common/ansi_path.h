@@ -28,15 +28,16 @@ int CreateSpelledDirectory(const WideChar* wide, char* path);
 
 // The text a box shows for a path only the wide functions spell: its ANSI
 // spelling when it exists and has one, else its ANSI conversion with '?' for
-// each letter the code page lacks (never a look-alike). Always terminated.
+// each letter the code page lacks rather than a look-alike (from Windows
+// 2000 on). Always terminated.
 void SpellForDisplay(const WideChar* wide, char* text, size_t size);
 
 // The argument string as the wide command line has it, in a PathBufferSize
 // copy (*complete set to 0 when it was cut). The ANSI argument string is its
 // conversion, which may misspell it: a look-alike of a double quote in the
 // program's path even moves where the arguments start. Returns 1 whenever
-// the wide command line is there; 0 where it is missing (the 4.x family
-// without NT), with arguments empty, and the ANSI string is the whole truth.
+// the wide command line is there; 0 where it is missing or a stub's empty
+// answer, with arguments empty, and the ANSI string is the whole truth.
 int ReadWideArguments(WideChar* arguments, int* complete);
 
 // The ANSI conversion of wide text that round-trips, into text (size bytes).

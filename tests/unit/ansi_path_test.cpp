@@ -37,8 +37,9 @@ DWORD WINAPI StubShortPath(LPCWSTR, LPWSTR, DWORD) {
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return 0;
 }
+wchar_t emptyCommandLine[] = L"";
 LPWSTR WINAPI StubCommandLine() {
-    return nullptr;
+    return emptyCommandLine;
 }
 
 FARPROC Stubs(const char* name) {
