@@ -3,11 +3,11 @@
 
 #include <windows.h>
 
+#include "common/argument_string.h"
 #include "common/library_function.h"
 #include "common/message_box.h"
 #include "common/run_state.h"
 #include "common/text.h"
-#include "launcher/argument_string.h"
 
 // A kernel32 function of the given type, looked up by name (nullptr when the
 // system lacks it).
@@ -117,24 +117,30 @@ int CreateSpelledDirectory(const WideChar* wide, char* path) {
     path[0] = '\0';
     typedef BOOL(WINAPI * Function)(LPCWSTR, LPSECURITY_ATTRIBUTES);
     Function create = KernelFunction<Function>("CreateDirectoryW");
-    WideChar partial[PathBufferSize];
-    size_t length = 0;
-    for (; wide[length] != 0; ++length) {
-        if (length + 1 >= PathBufferSize || create == nullptr) {
-            return 0;
-        }
-        // Each parent first, as the extractor would create them for a path
-        // it could be given; one that exists already is simply passed.
-        if ((wide[length] == '\\' || wide[length] == '/') && length > 0 && wide[length - 1] != ':') {
-            partial[length] = 0;
-            (void)create(partial, nullptr);
-        }
-        partial[length] = wide[length];
+    DWORD length = 0;
+    while (length < PathBufferSize && wide[length] != 0) {
+        ++length;
     }
-    partial[length] = 0;
-    (void)create(partial, nullptr);
-    // Only a directory that exists has a short form to fall back on.
-    return Spell(static_cast<DWORD>(length), partial, "Output directory", path);
+    if (create == nullptr || Fits(length) == 0) {
+        return 0;
+    }
+    // The result does not matter: only a directory that exists, made now or
+    // before, has a short form to fall back on. Missing parents are not made.
+    (void)create(wide, nullptr);
+    return Spell(length, wide, "Output directory", path);
+}
+
+void SpellForDisplay(const WideChar* wide, char* text, size_t size) {
+    if (size == 0 || ChooseAnsiForm(wide, WindowsCodec, text, size) != NoUsableForm) {
+        return;
+    }
+    // Without best fit every letter the code page lacks becomes '?'. The
+    // 4.x family and NT 4 know no such flag: there the plain conversion.
+    int size32 = static_cast<int>(size);
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, text, size32, nullptr, nullptr) == 0 &&
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, text, size32, nullptr, nullptr) == 0) {
+        text[size - 1] = '\0';  // cut: shown as far as it goes
+    }
 }
 
 int ReadWideArguments(WideChar* arguments, int* complete) {
@@ -143,7 +149,9 @@ int ReadWideArguments(WideChar* arguments, int* complete) {
     const WideChar* line = wideRead != nullptr ? wideRead() : nullptr;
     arguments[0] = 0;
     *complete = 1;
-    if (line == nullptr) {
+    // A command line holds at least the program's name: an empty one is a
+    // stub's answer.
+    if (line == nullptr || line[0] == 0) {
         return 0;
     }
     const WideChar* p = SkipProgramName(line);
@@ -153,8 +161,7 @@ int ReadWideArguments(WideChar* arguments, int* complete) {
     }
     arguments[length] = 0;
     *complete = p[length] == 0 ? 1 : 0;
-    char ansi[2 * PathBufferSize];
-    return RoundTrips(arguments, WindowsCodec, ansi, sizeof ansi) == 0 ? 1 : 0;
+    return 1;
 }
 
 int SpellRoundTrip(const WideChar* wide, char* text, size_t size) {

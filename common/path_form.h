@@ -4,11 +4,7 @@
 
 #include <stddef.h>
 
-#ifdef _WIN32
-typedef wchar_t WideChar;
-#else
-typedef char16_t WideChar;
-#endif
+#include "common/wide_char.h"
 
 struct PathCodec {
     // The ANSI text of wide into ansi (size bytes, terminated); 0 when it

@@ -88,7 +88,8 @@ unsigned long InstallPackage(const char* destinationOption, int wholeProcesses) 
             CloseWaitNotice();
         }
     } else {
-        ShowDiagnostic("Package directory path too long; nothing extracted.", ShortTitle);
+        ShowDiagnostic("Package directory path too long or without an ANSI name; nothing extracted.",
+                       ShortTitle);
     }
 
     ChildResult installer = RunInstaller(destination, wholeProcesses);

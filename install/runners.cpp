@@ -10,11 +10,9 @@
 #include "common/text.h"
 #include "install/runner_setup.h"
 
-// The current directory is saved whole and in an ANSI spelling that names it,
-// or not at all (ReadCurrentDirectory returns 0): a directory that does not
-// fit the buffer or has no such spelling could not be returned to.
-// The current directory is changed only when the one before can be restored;
-// the child still gets the directory as its own either way.
+// The current directory is changed only when the one before was saved (read
+// whole and in an ANSI spelling that names it) and so can be restored; the
+// child still gets the directory as its own either way.
 static void EnterRunDirectory(int saved, const char* directory) {
     if (saved != 0) {
         (void)SetCurrentDirectoryA(directory);

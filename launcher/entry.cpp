@@ -5,7 +5,7 @@
 // its result, and with it any thread still showing a box.
 #include <windows.h>
 
-#include "launcher/argument_string.h"
+#include "common/argument_string.h"
 
 extern "C" void WINAPI SetupEntry() {
     char* arguments = const_cast<char*>(SkipProgramName(GetCommandLineA()));

@@ -25,9 +25,10 @@ static const char DestinationCutText[] = "Output directory cut off by the comman
 static const char DestinationUnusableText[] =
     "Output directory cannot be created or named; nothing installed.";
 
-// The command line the options are read from: the ANSI copy, or the wide one
-// when the ANSI one misspells something (a look-alike could even pass for an
-// option). Each is the first PathBufferSize - 1 characters; complete is 0
+// The command line the options are read from: the wide copy wherever the
+// system has one, since the ANSI one may misspell it (a look-alike could pass
+// for an option, or for a quote that ends the program's path early), else the
+// ANSI copy. Each is the first PathBufferSize - 1 characters; complete is 0
 // when the argument string was longer.
 struct CommandLineCopy {
     char Ansi[PathBufferSize];
@@ -41,10 +42,10 @@ static int HasOption(const CommandLineCopy& commandLine, char letter) {
                                     : FindOption(commandLine.Ansi, letter, nullptr);
 }
 
-// The D option's value. An ANSI spelling that round-trips is used as the ANSI
-// copy would give it; a value only the wide copy spells is left in wideValue
-// with destination empty, to be created by its wide name. Returns 1 when the
-// option is present.
+// The D option's value, shown in debug mode. An ANSI spelling that
+// round-trips is used as the ANSI copy would give it; a value only the wide
+// copy spells is left in wideValue with destination empty, to be created by
+// its wide name. Returns 1 when the option is present.
 static int ReadDestinationOption(const CommandLineCopy& commandLine, char* destination, WideChar* wideValue) {
     memset(destination, 0, PathBufferSize);
     memset(wideValue, 0, PathBufferSize * sizeof(WideChar));
@@ -68,6 +69,14 @@ static int ReadDestinationOption(const CommandLineCopy& commandLine, char* desti
         ShowDiagnostic(DestinationCutText, ShortTitle);
     } else if (present != 0 && wideValue[0] == 0) {
         ShowDiagnostic(destination, DestinationTitle);
+    } else if (present != 0) {
+        // As the directory it names, in the spelling it will be used in when
+        // it exists already.
+        WideChar directory[PathBufferSize];
+        char text[PathBufferSize];
+        int named = WideDestination(wideValue, directory, PathBufferSize);
+        SpellForDisplay(named != 0 ? directory : wideValue, text, sizeof text);
+        ShowDiagnostic(text, DestinationTitle);
     }
     return present;
 }
@@ -148,7 +157,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
                 ShowDiagnostic(DestinationUnusableText, ShortTitle);
                 return Finish(reportOutcome != 0 ? ExitNoWorkingDirectory : 1);
             }
-            ShowDiagnostic(destinationOption, DestinationTitle);
         }
         unsigned long outcome = InstallPackage(destinationOption, reportOutcome);
         return Finish(reportOutcome != 0 ? outcome : 1);

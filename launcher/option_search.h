@@ -1,7 +1,7 @@
 // Option search over the command-line copy.
 #pragma once
 
-#include "common/path_form.h"
+#include "common/wide_char.h"
 
 // 1 when the option letter (searched as "-X", "-x", "/X", "/x", in that order,
 // as plain substrings anywhere in commandLine) is present, else 0. With a

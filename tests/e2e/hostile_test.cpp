@@ -870,3 +870,121 @@ TEST(HostileInput, WorkingDirectoryIsCreatedBeforeExtraction) {
         sweep.Check(run);
     }
 }
+
+// A look-alike of the double quote in the package's own path: the ANSI command
+// line spells it as a plain one, which ends the program's name early and turns
+// the rest of the path into options. Look-alikes of option letters ('ħ' and
+// 'ś', spelled "h" and "s") are no options either. The options are read from
+// the wide command line, with the same rules.
+TEST(HostileInput, LookAlikesInTheProgramPathAndTheOptionsAreNoOptions) {
+    const std::string root = MakeCase("hostile_lookalike");
+    ASSERT_FALSE(root.empty());
+    const std::string package = root + "\\a＂ -dlookalike_target -s ＂";
+    ASSERT_TRUE(MakeDirectory(package));
+    for (const char* name : {"setup.exe", "unzip.exe", "package.zip"}) {
+        ASSERT_TRUE(WriteFileAt(package + "\\" + name, ReadFileAt(root + "\\" + name)));
+    }
+    const std::string quiller = root + "\\temp\\QUILLER";
+    Sweep sweep(root);
+
+    HostileRun run;
+    run.name = "quote look-alikes in the package path, no arguments";
+    run.package = package;
+    run.notice = true;
+    run.installer = quiller + "\\SETUP.EXE";
+    run.installerDir = quiller;
+    sweep.Check(run);
+
+    // Arguments that fit the wide copy whole, while the ANSI argument string,
+    // which starts inside the path, is longer than its copy: the -d value
+    // reaches the end and is still used. It is made; the extractor's command
+    // line for so long a directory does not fit, so nothing is installed.
+    const std::string out = PathOfLength(root, 238, 'o');
+    run = HostileRun();
+    run.name = "options filling the wide copy, from the same package";
+    run.package = package;
+    run.args = "-s -d" + out;
+    run.mayAppear = {out.substr(root.size() + 1)};
+    run.more = [&](const Snapshot&, const Snapshot& after) {
+        EXPECT_EQ(after.count(out.substr(root.size() + 1)), 1U);
+    };
+    sweep.Check(run);
+
+    run = HostileRun();
+    run.name = "option letter look-alikes";
+    run.args = "-ħ -ś";
+    run.notice = true;
+    run.installer = quiller + "\\SETUP.EXE";
+    run.installerDir = quiller;
+    sweep.Check(run);
+    RemoveLongTree("C:\\lookalike_target");  // left only by a failed run
+}
+
+// A -d value only the wide command line spells is made at its last level only,
+// as any other value is: below a missing parent nothing is made (neither the
+// parent nor anything beside its look-alike) and nothing is installed. Its
+// debug box comes where any other value's does, before the system check.
+TEST(HostileInput, UnspellableDestinationIsMadeAtItsLastLevelOnly) {
+    const std::string root = MakeCase("hostile_dest_levels");
+    ASSERT_FALSE(root.empty());
+    ASSERT_TRUE(MakeDirectory(root + "\\Rafal"));
+    ASSERT_TRUE(WriteFileAt(root + "\\Rafal\\canary.txt", std::string(300, 'r')));
+    {
+        Sweep sweep(root);
+        for (const char* parent : {"Rafał", "Ђорђе", "new"}) {
+            HostileRun run;
+            run.name = std::string("-d below a missing ") + parent;
+            run.args = "-s -d" + root + "\\" + parent + "\\out";
+            sweep.Check(run);
+        }
+    }
+
+    // Debug mode: refused by a package without version tags, or installing.
+    const std::string launch = root + "\\launch";
+    const std::string refused = root + "\\refused";
+    ASSERT_TRUE(MakeDirectory(launch) && WriteFileAt(launch + "\\debug.tag", ""));
+    ASSERT_TRUE(MakeDirectory(refused) &&
+                WriteFileAt(refused + "\\setup.exe", ReadFileAt(TestProgramDirectory() + "\\setup.exe")));
+    const struct {
+        std::string package;
+        std::string value;
+        std::string shown;  // the value with '?' for each letter the code page lacks
+        const char* next;   // the title of the box that must come after it
+    } rows[] = {
+        {refused, root + "\\Ђорђе\\out", root + "\\?????\\out", kRefusalTitle},
+        {root, root + "\\Rafał_new", root + "\\Rafa?_new", "Velmora Quillet: Zip CommandLine"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.shown);
+        const std::vector<std::string> before = Names(root);
+        RunOptions options;
+        options.exe = row.package + "\\setup.exe";
+        options.args = "-s -d" + row.value;
+        options.currentDir = launch;
+        options.utf8 = true;
+        options.env = {{"TEMP", root + "\\temp"}, {"TMP", root + "\\temp"}};
+        options.timeoutMs = 60000;
+        const RunResult result = RunAndRecord(options);
+        std::vector<std::string> shown;
+        size_t shownAt = result.boxes.size();
+        size_t nextAt = result.boxes.size();
+        for (size_t i = 0; i < result.boxes.size(); ++i) {
+            if (result.boxes[i].title == "Velmora Quillet: Output Directory Specified.") {
+                shown.push_back(FromAnsi(result.boxes[i].text));
+                shownAt = std::min(shownAt, i);
+            } else if (result.boxes[i].title == row.next) {
+                nextAt = std::min(nextAt, i);
+            }
+        }
+        EXPECT_EQ(shown, std::vector<std::string>{row.shown});
+        EXPECT_LT(shownAt, nextAt);
+        if (row.package == refused) {
+            EXPECT_EQ(result.exitCode, 0UL);
+            EXPECT_EQ(Names(root), before);
+        } else {
+            EXPECT_EQ(result.exitCode, 1UL);
+            const std::vector<std::string> made = Names(root + "\\Rafał_new");
+            EXPECT_NE(std::find(made.begin(), made.end(), "SETUP.EXE"), made.end());  // extracted there
+        }
+    }
+}

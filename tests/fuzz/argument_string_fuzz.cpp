@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "launcher/argument_string.h"
+#include "common/argument_string.h"
 #include "tests/fuzz/fuzz_check.h"
 
 // The program name is one token, in double quotes (to the closing one or the

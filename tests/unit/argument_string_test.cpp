@@ -1,7 +1,7 @@
 // The argument string handed to WinMain, split off the process command line.
 #include <gtest/gtest.h>
 
-#include "launcher/argument_string.h"
+#include "common/argument_string.h"
 
 TEST(SkipProgramName, SplitsLikeTheRuntime) {
     struct Case {

@@ -5,9 +5,9 @@
 
 #include <string>
 
+#include "common/argument_string.h"
 #include "common/path_form.h"
 #include "common/run_state.h"
-#include "launcher/argument_string.h"
 #include "launcher/option_search.h"
 
 #ifdef _WIN32

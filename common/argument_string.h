@@ -1,7 +1,7 @@
 // The argument string a GUI entry point receives.
 #pragma once
 
-#include "common/path_form.h"
+#include "common/wide_char.h"
 
 // The part of a full command line after the program name: the name is one
 // token, in double quotes or up to the first blank, and the blanks after it

@@ -1,5 +1,5 @@
 // Splitting the program name off the process command line.
-#include "launcher/argument_string.h"
+#include "common/argument_string.h"
 
 // A code unit as a number: ANSI bytes above 127 count as printable, like the
 // wide units they stand for.
