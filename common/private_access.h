@@ -13,7 +13,6 @@
 // failed: attributes then ask for the default security.
 int PrivateSecurity(int inheritable, PrivateDescriptor* descriptor, SECURITY_ATTRIBUTES* attributes);
 
-// Fills size bytes with random ones from the system's generator, or, where
-// there is none, with bits of the clock and the process. Returns 1 when they
-// came from the generator.
-int RandomBytes(void* bytes, unsigned long size);
+// A number from the system's random generator, or, where there is none (before
+// Windows XP), one mixed from the clock and the process.
+unsigned long RandomNumber();

@@ -6,9 +6,11 @@
 enum { PathBufferSize = 260 };
 
 struct RunStateRecord {
-    int DebugMode;                     // diagnostic boxes are shown
-    int SilentMode;                    // unattended installation
-    char ProgramPath[PathBufferSize];  // full path of the running executable
+    int DebugMode;   // diagnostic boxes are shown
+    int SilentMode;  // unattended installation
+    // Full path of the running executable, in the entry flow's PathBufferSize
+    // buffer, which lives as long as the process; empty when unknown.
+    const char* ProgramPath;
 };
 
 extern RunStateRecord RunState;

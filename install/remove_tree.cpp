@@ -46,7 +46,8 @@ static void EmptyDirectory(const char* directory) {
 }
 
 // The wide walk: every name exactly as it is, whatever the code page, and
-// paths up to the system's own limit through the "\\?\" form.
+// paths up to the system's own limit through the "\\?\" form. The functions
+// in the order WideTreeNames gives them.
 struct WideTreeFunctions {
     HANDLE(WINAPI* FindFirst)(LPCWSTR, LPWIN32_FIND_DATAW);
     BOOL(WINAPI* FindNext)(HANDLE, LPWIN32_FIND_DATAW);
@@ -57,17 +58,25 @@ struct WideTreeFunctions {
     DWORD(WINAPI* FullPath)(LPCWSTR, DWORD, LPWSTR, LPWSTR*);
 };
 
-template <typename Function>
-static int LookUp(Function* function, const char* name) {
-    *function = AsFunction<Function>(LibraryFunction("kernel32.dll", name));
-    return *function != nullptr ? 1 : 0;
-}
+static const char* const WideTreeNames[] = {"FindFirstFileW",     "FindNextFileW", "GetFileAttributesW",
+                                            "SetFileAttributesW", "DeleteFileW",   "RemoveDirectoryW",
+                                            "GetFullPathNameW"};
 
-static int LookUpWideTree(WideTreeFunctions* f) {
-    return LookUp(&f->FindFirst, "FindFirstFileW") & LookUp(&f->FindNext, "FindNextFileW") &
-           LookUp(&f->Attributes, "GetFileAttributesW") & LookUp(&f->SetAttributes, "SetFileAttributesW") &
-           LookUp(&f->Delete, "DeleteFileW") & LookUp(&f->RemoveDirectory, "RemoveDirectoryW") &
-           LookUp(&f->FullPath, "GetFullPathNameW");
+// Function pointers of any type share one size and representation here, as
+// the Windows API itself relies on (GetProcAddress).
+union WideTreeLookup {
+    WideTreeFunctions Functions;
+    FARPROC Addresses[sizeof WideTreeNames / sizeof WideTreeNames[0]];
+};
+
+static int LookUpWideTree(WideTreeLookup* lookup) {
+    for (size_t i = 0; i < sizeof WideTreeNames / sizeof WideTreeNames[0]; ++i) {
+        lookup->Addresses[i] = LibraryFunction("kernel32.dll", WideTreeNames[i]);
+        if (lookup->Addresses[i] == nullptr) {
+            return 0;
+        }
+    }
+    return 1;
 }
 
 // The longest path the wide functions take, and how deep the walk goes: each
@@ -131,9 +140,10 @@ static size_t StartWideTree(const WideTreeFunctions& f, const char* directory, W
 int RemoveDirectoryTree(const char* directory) {
     // A junction or link at the top would lead the walk outside the working
     // directory; only the link itself may go.
-    WideTreeFunctions wide;
+    WideTreeLookup lookup;
+    const WideTreeFunctions& wide = lookup.Functions;
     WideChar path[LongPathUnits];
-    if (LookUpWideTree(&wide) != 0) {
+    if (LookUpWideTree(&lookup) != 0) {
         size_t length = StartWideTree(wide, directory, path);
         if (length != 0) {
             if (MayEmptyTreeRoot(wide.Attributes(path)) != 0) {

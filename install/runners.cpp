@@ -34,14 +34,13 @@ static ChildResult StartAndWait(RunnerKind kind, const char* directory, const ch
     // CreateProcessA takes writable strings; a command line that does not fit
     // is never run cut short.
     char command[PathBufferSize];
-    char title[32];
-    if (CopyText(command, commandLine) == 0 || CopyText(title, setup.WindowTitle) == 0) {
+    if (CopyText(command, commandLine) == 0) {
         return result;
     }
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
-    startup.lpTitle = title;
+    startup.lpTitle = const_cast<char*>(setup.WindowTitle);  // read, never written
     startup.dwFlags = setup.StartFlags;
     startup.wShowWindow = setup.ShowWindow;
     SECURITY_ATTRIBUTES processSecurity = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
@@ -65,7 +64,8 @@ static ChildResult StartAndWait(RunnerKind kind, const char* directory, const ch
     CloseHandle(child.hProcess);
 
     char text[PathBufferSize + 48];
-    (void)FormatText(text, sizeof text, wholeProcess != 0 ? "%s\nwait result %i, exit code %i" : "%s\nwait result %i",
+    (void)FormatText(text, sizeof text,
+                     wholeProcess != 0 ? "%s\nwait result %i, exit code %i" : "%s\nwait result %i",
                      commandLine, static_cast<int>(result.Wait), static_cast<int>(result.Code));
     LogEvent("Program ended", text);
     return result;
@@ -94,7 +94,8 @@ ChildResult RunProgramFor(const char* directory, const char* commandLine, int wh
     ChildResult result = StartAndWait(ProgramRunner, directory, commandLine, wholeProcess);
     if (result.State == ChildNotStarted) {
         char text[64];
-        (void)FormatText(text, sizeof text, "Program Exec failed with rc = %i.", static_cast<int>(result.Code));
+        (void)FormatText(text, sizeof text, "Program Exec failed with rc = %i.",
+                         static_cast<int>(result.Code));
         ShowDiagnostic(text, ShortTitle);
     }
     LeaveRunDirectory(saved, savedDirectory);

@@ -18,30 +18,21 @@ int MakeWorkingDirectory(const char* tempPath, char* directory) {
     PrivateDescriptor descriptor;
     SECURITY_ATTRIBUTES security;
     if (PrivateSecurity(1, &descriptor, &security) == 0) {
-        ShowDiagnostic("No private security for the working directory; it is made with the default one.",
-                       ShortTitle);
+        ShowDiagnostic("Working directory made with default security.", ShortTitle);
     }
     // Anyone who can write to the temporary directory may have made QUILLER
     // first, as a directory of his own or a link: only a directory this call
     // creates is used, and the names that follow cannot be known in advance.
     DWORD firstError = 0;
     for (int attempt = 0; attempt <= SuffixTries; ++attempt) {
-        unsigned long suffix = 0;
-        if (attempt > 0) {
-            (void)RandomBytes(&suffix, sizeof suffix);
-            if (ComposeWorkingDirectory(tempPath, suffix, directory, PathBufferSize) == 0) {
-                break;
-            }
+        if (attempt > 0 &&
+            ComposeWorkingDirectory(tempPath, RandomNumber(), directory, PathBufferSize) == 0) {
+            break;
         }
         if (CreateDirectoryA(directory, &security) != FALSE) {
-            char text[PathBufferSize + 64];
-            if (attempt == 0) {
-                (void)CopyText(text, directory);
-            } else {
-                (void)FormatText(text, sizeof text,
-                                 "%s\n(QUILLER exists already or cannot be made: error %i.)", directory,
-                                 static_cast<int>(firstError));
-            }
+            char text[PathBufferSize + 48];
+            (void)FormatText(text, sizeof text, attempt == 0 ? "%s" : "%s\n(QUILLER taken: error %i)",
+                             directory, static_cast<int>(firstError));
             ShowDiagnostic(text, WorkingDirectoryTitle);
             return 1;
         }

@@ -101,7 +101,9 @@ static int Finish(unsigned long exitCode) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
     // A path that does not fit or has no ANSI spelling stays empty: a cut or
     // misspelled path would name another file.
-    (void)ReadProgramPath(RunState.ProgramPath);
+    char programPath[PathBufferSize];
+    (void)ReadProgramPath(programPath);
+    RunState.ProgramPath = programPath;
 
     // Options are read from the first PathBufferSize - 1 characters only;
     // whatever lies beyond is ignored like any other stray text.

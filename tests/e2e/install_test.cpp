@@ -398,3 +398,139 @@ TEST(InstallPackage, RemovesEveryNameAndNothingOutside) {
     EXPECT_EQ(ReadTextFile(package.temp + "\\keepdir\\canary.txt"), "canary");
     EXPECT_EQ(EntriesOf(package.temp), (std::vector<std::string>{"keepdir", "victim.txt"}));
 }
+
+namespace {
+
+// Deployment agents start setup.exe as a service does, on a window station
+// no one sees; Wine makes this one so too.
+const char kHiddenStation[] = "setup-tests-hidden";
+
+// The logs in dir, by name.
+std::vector<std::string> LogsIn(const std::string& dir) {
+    std::vector<std::string> logs;
+    for (const std::string& name : EntriesOf(dir)) {
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0) {
+            logs.push_back(name);
+        }
+    }
+    return logs;
+}
+
+}  // namespace
+
+// A refusal, or a debug box, where no one can see it would wait for ever;
+// the run ends by itself instead, with its usual exit code or, with
+// "exitcode.tag", the one that says the system is not supported.
+TEST(Unattended, NoBoxWaitsOnAWindowStationNoOneSees) {
+    for (bool exitCodeTag : {false, true}) {
+        SCOPED_TRACE(exitCodeTag ? "exitcode.tag" : "no tag");
+        const std::string dir = MakePackageDirectory(exitCodeTag ? "refused-tag" : "refused", {});
+        ASSERT_FALSE(dir.empty());
+        if (exitCodeTag) {
+            ASSERT_TRUE(WriteTextFile(dir + "\\exitcode.tag", ""));
+        }
+        RunOptions options;
+        options.exe = dir + "\\setup.exe";
+        options.args = "-s";
+        options.windowStation = kHiddenStation;
+        options.timeoutMs = 30000;
+        RunResult result = RunAndRecord(options);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitCode, exitCodeTag ? 1633UL : 0UL);
+    }
+
+    // Debug mode: every box it would show is in the log instead.
+    Package package = MakePackage("hidden-debug-Jos\xE9", "postprocess.zip");
+    ASSERT_FALSE(package.dir.empty());
+    for (const char* tag : {"debug.tag", "log.tag"}) {
+        ASSERT_TRUE(WriteTextFile(package.dir + "\\" + tag, ""));
+    }
+    RunOptions options = SetupRun(package, "-s");
+    options.currentDir = package.dir;
+    options.windowStation = kHiddenStation;
+    options.timeoutMs = 60000;
+    RunResult result = RunAndRecord(options);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 1UL);
+    EXPECT_EQ(LogLines(package.log),
+              Concat(InstallerRan(package.quiller + "\\SETUP.EXE -s -SMS", package.quiller),
+                     {"postprocess: " + package.quiller}));
+
+    std::vector<std::string> logs = LogsIn(package.temp);
+    ASSERT_EQ(logs.size(), 1U);
+    // QUILLER-YYYYMMDD-HHMMSS-PID.log
+    const std::string& name = logs[0];
+    EXPECT_EQ(name.compare(0, 8, "QUILLER-"), 0) << name;
+    EXPECT_EQ(name.find_first_not_of("0123456789", 8), 16U) << name;
+    EXPECT_EQ(name.find_first_not_of("0123456789", 17), 23U) << name;
+    EXPECT_EQ(name.find_first_not_of("0123456789", 24), name.size() - 4) << name;
+    std::vector<std::string> lines = SplitLines(ReadTextFile(package.temp + "\\" + logs[0]));
+    // Each line: "YYYY-MM-DD HH:MM:SS.mmm title: text", in UTF-8.
+    std::vector<std::string> events;
+    for (const std::string& line : lines) {
+        ASSERT_GT(line.size(), 24U) << line;
+        EXPECT_EQ(line[4], '-');
+        EXPECT_EQ(line[10], ' ');
+        EXPECT_EQ(line[19], '.');
+        EXPECT_EQ(line[23], ' ');
+        events.push_back(line.substr(24));
+    }
+    // The log is UTF-8; the paths here are in code page 1252, where only the
+    // 'é' differs.
+    const auto utf8 = [](std::string text) {
+        for (size_t at; (at = text.find('\xE9')) != std::string::npos;) {
+            text.replace(at, 1, "\xC3\xA9");
+        }
+        return text;
+    };
+    const std::string dirUtf8 = utf8(package.dir);
+    const std::string quiller = utf8(package.quiller);
+    const std::string expected[] = {
+        "Velmora Quillet: Current: " + dirUtf8 + " / Run: " + dirUtf8 + "\\",
+        "Velmora Quillet: Working Directory: " + quiller,
+        "Velmora Quillet: Zip CommandLine: " + dirUtf8 + "\\unzip.exe -o \"" + dirUtf8 +
+            "\\package.zip\" -d " + quiller,
+        "Running app: " + quiller + "\\SETUP.EXE -s -SMS",
+        "Program ended: " + quiller + "\\SETUP.EXE -s -SMS / wait result 0",
+        "Running app: " + quiller + "\\PostProcess.cmd",
+        "Exit code: 1",
+    };
+    for (const std::string& event : expected) {
+        EXPECT_NE(std::find(events.begin(), events.end(), event), events.end()) << event;
+    }
+    EXPECT_EQ(events.back(), "Exit code: 1");
+}
+
+// With "exitcode.tag" the exit code is the installer's, or the failing
+// PostProcess.cmd's after an installer that succeeded; without it, 1.
+TEST(Unattended, ExitCodeTagReportsTheOutcome) {
+    const struct {
+        const char* name;
+        const char* archive;
+        const char* mode;
+        bool tag;
+        unsigned long exitCode;
+    } cases[] = {
+        {"exit-0", "installer.zip", "exit=0", true, 0},
+        {"exit-3010", "installer.zip", "exit=3010", true, 3010},
+        {"exit-7", "installer.zip", "exit=7", true, 7},
+        {"exit-7-untagged", "installer.zip", "exit=7", false, 1},
+        {"postprocess-fails", "installer.zip", "failing-postprocess", true, 5},
+        {"reboot-postprocess-fails", "installer.zip", "exit=1641 failing-postprocess", true, 5},
+        {"both-fail", "installer.zip", "exit=7 failing-postprocess", true, 7},
+        // The primary thread ends first; the process's own code counts.
+        {"late-exit", "installer.zip", "late-exit exit=9", true, 9},
+        {"no-installer", "nosetup.zip", "", true, ERROR_FILE_NOT_FOUND},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Package package = MakePackage(std::string("outcome-") + c.name, c.archive);
+        ASSERT_FALSE(package.dir.empty());
+        if (c.tag) {
+            ASSERT_TRUE(WriteTextFile(package.dir + "\\exitcode.tag", ""));
+        }
+        RunResult result = RunAndRecord(SetupRun(package, "-s", c.mode));
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        EXPECT_FALSE(PathExists(package.quiller));
+    }
+}

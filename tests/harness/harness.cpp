@@ -331,6 +331,10 @@ RunResult RunAndRecord(const RunOptions& options) {
         STARTUPINFOA startup;
         ZeroMemory(&startup, sizeof startup);
         startup.cb = sizeof startup;
+        std::string desktop = options.windowStation + "\\Default";
+        if (!options.windowStation.empty()) {
+            startup.lpDesktop = &desktop[0];
+        }
         started = CreateProcessA(NULL, command.data(), NULL, NULL, FALSE, 0, environment.data(),
                                  options.currentDir.empty() ? NULL : options.currentDir.c_str(), &startup,
                                  &process);
@@ -356,6 +360,10 @@ RunResult RunAndRecord(const RunOptions& options) {
         STARTUPINFOW startup;
         ZeroMemory(&startup, sizeof startup);
         startup.cb = sizeof startup;
+        std::wstring desktop = Widen(options.windowStation + "\\Default", options.utf8);
+        if (!options.windowStation.empty()) {
+            startup.lpDesktop = &desktop[0];
+        }
         wchar_t ownDir[MAX_PATH];
         const DWORD ownLength = exeDir.empty() ? 0 : GetCurrentDirectoryW(MAX_PATH, ownDir);
         if (!exeDir.empty() &&

@@ -37,6 +37,10 @@ struct RunOptions {
     std::vector<std::pair<std::string, std::string>> env;
     std::vector<std::string> leaveOpen;  // box titles recorded but not pressed
     unsigned timeoutMs = 120000;         // past this the process is killed and timedOut set
+    // Non-empty: the program runs on this window station (its desktop
+    // "Default"), which Wine creates without WSF_VISIBLE, as a service's is in
+    // session 0. Its boxes are not seen, and a box there never returns.
+    std::string windowStation;
     // The strings above are UTF-8 rather than ANSI, for names the ANSI code
     // page cannot spell; the program is started through the wide API either way.
     bool utf8 = false;

@@ -10,6 +10,10 @@
 //   readonly           leaves read-only files in the current directory and in data
 //   leave-postprocess  leaves a PostProcess.cmd in the current directory
 //   fail               exits with code 3
+//   exit=N             exits with code N
+//   late-exit          ends its primary thread at once and the process a
+//                      second later from another thread, with its exit code
+//   failing-postprocess  leaves a PostProcess.cmd that ends with code 5
 //   names              leaves names the ANSI code page cannot spell (some of
 //                      which it spells as "..\victim.txt" and
 //                      "x\..\..\keepdir"), and files whose paths are longer
@@ -22,6 +26,7 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -97,6 +102,20 @@ static void LeaveHardNames() {
     }
 }
 
+static DWORD ExitCode() {
+    std::string modes = " " + Environment("SETUP_TEST_MODE", "") + " ";
+    size_t at = modes.find(" exit=");
+    if (at != std::string::npos) {
+        return static_cast<DWORD>(strtoul(modes.c_str() + at + 6, NULL, 10));
+    }
+    return HasMode("fail") ? 3 : 0;
+}
+
+static DWORD WINAPI EndLater(LPVOID) {
+    Sleep(1000);
+    return ExitCode();
+}
+
 static DWORD WINAPI HoldFile(LPVOID param) {
     HANDLE held = static_cast<HANDLE>(param);
     std::string release = LogPath() + ".release";
@@ -154,5 +173,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             ExitThread(0);
         }
     }
-    return HasMode("fail") ? 3 : 0;
+    if (HasMode("failing-postprocess")) {
+        WriteFile(here + "\\PostProcess.cmd", "@exit /b 5\r\n", FILE_ATTRIBUTE_NORMAL);
+    }
+    if (HasMode("late-exit")) {
+        HANDLE thread = CreateThread(NULL, 0, EndLater, NULL, 0, NULL);
+        if (thread != NULL) {
+            CloseHandle(thread);
+            ExitThread(0);  // the process lives on, and ends with the other thread's code
+        }
+    }
+    return static_cast<int>(ExitCode());
 }

@@ -219,8 +219,9 @@ TEST(PackShow, MarksWhereEachTagIsFoundAndTheVersionsItInstallsOn) {
     // Upper case in the tail does not count; as a file name it does. A zero
     // byte in the tail does not hide what follows it.
     WriteFile(dir + "/setup.exe",
-              MakeExecutable() + "X64.TAG\r\nwxp.tag\r\n" + std::string(3, '\0') + "s23.tag\r\n");
+              MakeExecutable() + "X64.TAG\r\nwxp.tag\r\n" + std::string(3, '\0') + "s23.tag\r\nlog.tag\r\n");
     WriteFile(dir + "/VST.TAG", "");
+    WriteFile(dir + "/exitcode.tag", "");
     WriteFile(dir + "/s23.tag", "");
     fs::create_directory(dir + "/Msi.Tag");
     for (const std::string& target : {dir, dir + "/setup.exe"}) {
@@ -231,7 +232,8 @@ TEST(PackShow, MarksWhereEachTagIsFoundAndTheVersionsItInstallsOn) {
               "  msi.tag    file Msi.Tag\n", "  4          no   needs nt4.tag",
               "  5.1        yes  needs wxp.tag", "  5.2 x64    no   needs x64.tag",
               "  5.2 other  yes  needs s23.tag", "  6.x        yes  needs vst.tag",
-              "silent installs run: SETUP.EXE /qn REBOOT=ReallySuppress"}) {
+              "silent installs run: SETUP.EXE /qn REBOOT=ReallySuppress",
+              "exit code: the outcome (exitcode.tag)", "log: QUILLER-YYYYMMDD-HHMMSS-PID.log"}) {
             EXPECT_TRUE(Contains(result.output, line)) << "missing: " << line << "\n" << result.output;
         }
         EXPECT_FALSE(Contains(result.output, "x64.tag    ")) << result.output;

@@ -37,7 +37,7 @@ TEST(ProgramTail, TagsAtTheEdgesOfTheRegionAndWhileTheFileIsOpenElsewhere) {
         {TailRegionSize - tag.size() + 1, 0},  // one byte earlier: cut
     };
     const RunStateRecord saved = RunState;
-    std::snprintf(RunState.ProgramPath, sizeof RunState.ProgramPath, "%s", path);
+    RunState.ProgramPath = path;
     for (const auto& row : rows) {
         ASSERT_TRUE(WriteBytes(path, image + tag + std::string(row.after, '=')));
         EXPECT_EQ(IsTagInProgramTail("vst.tag"), row.seen) << row.after;

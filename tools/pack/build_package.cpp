@@ -451,7 +451,7 @@ static bool AcceptRequest(const BuildRequest& request, const std::string& kit, s
         return false;
     }
     const bool anyVersionTag = std::any_of(request.Tags.begin(), request.Tags.end(),
-                                           [](const std::string& tag) { return tag != MsiTag; });
+                                           [](const std::string& tag) { return IsVersionTag(tag); });
     if (!anyVersionTag) {
         Fail("refused, nothing written: no version tag given: setup.exe would refuse every Windows version");
         return false;

@@ -247,6 +247,14 @@ int ShowPackage(const std::string& target) {
     printf("  any other version: never\n");
     printf("\nsilent installs run: SETUP.EXE %s\n",
            Sees(sightings, MsiTag) ? "/qn REBOOT=ReallySuppress (msi.tag)" : "-s -SMS");
+    printf("exit code: %s\n",
+           Sees(sightings, ExitCodeTag)
+               ? "the outcome (exitcode.tag): the installer's, 1633 refused, 82 no working "
+                 "directory, 1460 still running, a start error as it is"
+               : "1 once the installation ran, 0 after a refusal");
+    printf("log: %s\n", Sees(sightings, LogTag)
+                            ? "QUILLER-YYYYMMDD-HHMMSS-PID.log in the temporary directory, kept (log.tag)"
+                            : "none");
     return 0;
 }
 
@@ -402,7 +410,7 @@ int CheckPackage(const std::string& directory, const std::string& shownAs) {
         }
     }
     for (const TagSighting& sighting : sightings) {
-        if (sighting.Seen() && sighting.Tag != MsiTag) {
+        if (sighting.Seen() && IsVersionTag(sighting.Tag)) {
             versionTags +=
                 (versionTags.empty() ? "" : "; ") + sighting.Tag + " (" + WhereFound(sighting) + ")";
         }

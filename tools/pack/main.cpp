@@ -97,6 +97,10 @@ static void PrintHelp() {
     }
     printf(
         "    %-10s silent installs run SETUP.EXE /qn REBOOT=ReallySuppress, not -s -SMS\n"
+        "    %-10s the exit code reports the outcome (the installer's own code, 1633\n"
+        "               refused, 82 no working directory, 1460 still running)\n"
+        "    %-10s each run writes QUILLER-YYYYMMDD-HHMMSS-PID.log in the\n"
+        "               temporary directory\n"
         "    %-10s debug mode (diagnostic boxes); only as a file in the directory\n"
         "               setup.exe is started from, so it cannot be stamped\n"
         "\n"
@@ -110,7 +114,7 @@ static void PrintHelp() {
         "    pack stamp pkg/setup.exe wxp.tag vst.tag\n"
         "    pack show pkg\n"
         "    pack check pkg\n",
-        MsiTag, DebugTag);
+        MsiTag, ExitCodeTag, LogTag, DebugTag);
 }
 
 static int BadUsage(const char* problem) {

@@ -10,6 +10,8 @@
 #include "launcher/version_table.h"
 
 const char MsiTag[] = "msi.tag";
+const char ExitCodeTag[] = "exitcode.tag";
+const char LogTag[] = "log.tag";
 const char DebugTag[] = "debug.tag";
 
 const std::vector<VersionRow>& VersionRows() {
@@ -41,7 +43,13 @@ std::vector<std::string> StampableTags() {
         }
     }
     tags.emplace_back(MsiTag);
+    tags.emplace_back(ExitCodeTag);
+    tags.emplace_back(LogTag);
     return tags;
+}
+
+bool IsVersionTag(const std::string& name) {
+    return IsStampableTag(name) && name != MsiTag && name != ExitCodeTag && name != LogTag;
 }
 
 bool IsStampableTag(const std::string& name) {

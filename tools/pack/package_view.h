@@ -26,13 +26,19 @@ const char* TagForRow(const VersionRow& row);
 
 // The tag that switches silent installs to the Windows Installer's switches.
 extern const char MsiTag[];
+// The tag that makes the exit code report the outcome, for deployment tools.
+extern const char ExitCodeTag[];
+// The tag that makes each run write its log in the temporary directory.
+extern const char LogTag[];
 // The debug switch: a file in the launch directory, never read from the tail.
 extern const char DebugTag[];
 
 // Every tag the launcher reads from the tail or the package directory: the
-// version tags in table order, then msi.tag.
+// version tags in table order, then msi.tag, exitcode.tag and log.tag.
 std::vector<std::string> StampableTags();
 bool IsStampableTag(const std::string& name);
+// 1 for a tag that admits a Windows version, not one of the switches.
+bool IsVersionTag(const std::string& name);
 
 // The bytes the launcher searches: the last TailRegionSize bytes (or all of
 // a shorter file).
