@@ -276,28 +276,37 @@ TEST(InstallPackage, FileHeldOpenByALingeringInstallerStays) {
                             {"holding", "released"}));
 }
 
-// "C:\" and a 257-character value need 261 bytes: nothing is created, run or
-// removed at a cut-short path, and debug mode says why.
-TEST(InstallPackage, DestinationTooLongIsNeverUsedCutShort) {
-    Package package = MakePackage("too-long", "installer.zip");
-    ASSERT_FALSE(package.dir.empty());
-    ASSERT_TRUE(WriteTextFile(package.dir + "\\debug.tag", ""));
-    // 259 characters: the whole argument string fits the launcher's copy.
-    RunOptions options = SetupRun(package, "-d" + std::string(257, 'x'));
-    options.currentDir = package.dir;
-    RunResult result = RunAndRecord(options);
+// "C:\" and a 257-character value need 261 bytes, and a temporary directory
+// of 300 characters cannot be read at all: no working directory is made (not
+// even one relative to the package directory), nothing is extracted or run,
+// and debug mode says why.
+TEST(InstallPackage, WorkingDirectoryTooLongOrUnknownIsNeverUsed) {
+    for (bool unknownTemp : {false, true}) {
+        SCOPED_TRACE(unknownTemp ? "TEMP of 300" : "D of 257");
+        Package package = MakePackage("too-long", "installer.zip");
+        ASSERT_FALSE(package.dir.empty());
+        ASSERT_TRUE(WriteTextFile(package.dir + "\\debug.tag", ""));
+        if (unknownTemp) {
+            package.temp += "\\" + std::string(300 - package.temp.size() - 1, 't');
+        }
+        // 259 characters: the whole argument string fits the launcher's copy.
+        RunOptions options = SetupRun(package, unknownTemp ? "-s" : "-d" + std::string(257, 'x'));
+        options.currentDir = package.dir;
+        RunResult result = RunAndRecord(options);
 
-    EXPECT_EQ(result.exitCode, 1UL);
-    EXPECT_GE(
-        FindBox(result, "Velmora Quillet", "Working directory path too long or unknown; nothing installed."),
-        0)
-        << Describe(result);
-    for (const BoxRecord& box : result.boxes) {
-        EXPECT_NE(box.title, "Velmora Quillet: Zip CommandLine");
-        EXPECT_NE(box.title, "Running app");
+        EXPECT_EQ(result.exitCode, 1UL);
+        EXPECT_GE(FindBox(result, "Velmora Quillet",
+                          "Working directory path too long or unknown; nothing installed."),
+                  0)
+            << Describe(result);
+        for (const BoxRecord& box : result.boxes) {
+            EXPECT_NE(box.title, "Velmora Quillet: Working Directory");
+            EXPECT_NE(box.title, "Velmora Quillet: Zip CommandLine");
+            EXPECT_NE(box.title, "Running app");
+        }
+        EXPECT_EQ(ReadTextFile(package.log), "");
+        EXPECT_FALSE(PathExists("C:\\" + std::string(256, 'x')));
     }
-    EXPECT_EQ(ReadTextFile(package.log), "");
-    EXPECT_FALSE(PathExists("C:\\" + std::string(256, 'x')));
 }
 
 namespace {
