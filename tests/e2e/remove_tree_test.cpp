@@ -71,7 +71,7 @@ std::pair<DWORD, size_t> ProcessHoldings() {
     return {handles, bytes};
 }
 
-// Runs a Unix tool of the Wine host (Z:\\bin\\<commandLine>) in dir, and
+// Runs a Unix tool of the Wine host (Z:\bin\<commandLine>) in dir, and
 // waits until done() holds: Wine gives no handle to wait on for a Unix
 // process. Wine makes no links itself (CreateSymbolicLink is a stub) but
 // shows a Unix symbolic link to a directory as one: a directory with
