@@ -77,6 +77,17 @@ std::vector<std::string> Concat(std::vector<std::string> first, const std::vecto
     return first;
 }
 
+// The command lines of a debug run's "Running app" boxes, in order.
+std::vector<std::string> ProgramsStarted(const RunResult& result) {
+    std::vector<std::string> commandLines;
+    for (const BoxRecord& box : result.boxes) {
+        if (box.title == "Running app") {
+            commandLines.push_back(box.text);
+        }
+    }
+    return commandLines;
+}
+
 }  // namespace
 
 TEST(InstallPackage, InteractiveRunClosesItsNoticeAndRemovesTheTemporaryDirectory) {
@@ -166,6 +177,8 @@ TEST(InstallPackage, DestinationOptionDirectoriesKeepTheirFiles) {
 
 // PostProcess.cmd runs after the installer, in the working directory, however
 // the installer fared; nothing stops the sequence and the exit code is 1.
+// Silent, nothing shows; in debug mode a box names each program started, the
+// script only when there is one.
 TEST(InstallPackage, PostProcessAndFailuresThatDoNotStopTheSequence) {
     const struct {
         const char* name;
@@ -174,12 +187,13 @@ TEST(InstallPackage, PostProcessAndFailuresThatDoNotStopTheSequence) {
         bool withoutExtractor;
         bool installerRuns;
         const char* postProcess;  // the script's log line up to the directory, or nullptr
+        bool debug;
     } cases[] = {
         {"postprocess-left", "installer.zip", "leave-postprocess", false, true,
-         "postprocess left by installer: "},
-        {"installer-fails", "postprocess.zip", "fail", false, true, "postprocess: "},
-        {"no-installer", "nosetup.zip", "", false, false, "postprocess: "},
-        {"no-extractor", "postprocess.zip", "", true, false, nullptr},
+         "postprocess left by installer: ", true},
+        {"installer-fails", "postprocess.zip", "fail", false, true, "postprocess: ", false},
+        {"no-installer", "nosetup.zip", "", false, false, "postprocess: ", false},
+        {"no-extractor", "postprocess.zip", "", true, false, nullptr, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -188,17 +202,28 @@ TEST(InstallPackage, PostProcessAndFailuresThatDoNotStopTheSequence) {
         if (c.withoutExtractor) {
             ASSERT_TRUE(DeleteFileA((package.dir + "\\unzip.exe").c_str()));
         }
-        RunResult result = RunAndRecord(SetupRun(package, "-s", c.mode));
+        RunOptions options = SetupRun(package, "-s", c.mode);
+        if (c.debug) {
+            ASSERT_TRUE(WriteTextFile(package.dir + "\\debug.tag", ""));
+            options.currentDir = package.dir;
+        }
+        RunResult result = RunAndRecord(options);
         EXPECT_EQ(result.exitCode, 1UL);
-        EXPECT_TRUE(result.boxes.empty());
         std::vector<std::string> expected;
+        std::vector<std::string> started = {package.quiller + "\\SETUP.EXE -s -SMS"};
         if (c.installerRuns) {
-            expected = InstallerRan(package.quiller + "\\SETUP.EXE -s -SMS", package.quiller);
+            expected = InstallerRan(started[0], package.quiller);
         }
         if (c.postProcess != nullptr) {
             expected.push_back(c.postProcess + package.quiller);
+            started.push_back(package.quiller + "\\PostProcess.cmd");
         }
         EXPECT_EQ(LogLines(package.log), expected);
+        if (c.debug) {
+            EXPECT_EQ(ProgramsStarted(result), started) << Describe(result);
+        } else {
+            EXPECT_TRUE(result.boxes.empty()) << Describe(result);
+        }
         EXPECT_FALSE(PathExists(package.quiller));
     }
 }
@@ -251,28 +276,37 @@ TEST(InstallPackage, FileHeldOpenByALingeringInstallerStays) {
                             {"holding", "released"}));
 }
 
-// "C:\" and a 257-character value need 261 bytes: nothing is created, run or
-// removed at a cut-short path, and debug mode says why.
-TEST(InstallPackage, DestinationTooLongIsNeverUsedCutShort) {
-    Package package = MakePackage("too-long", "installer.zip");
-    ASSERT_FALSE(package.dir.empty());
-    ASSERT_TRUE(WriteTextFile(package.dir + "\\debug.tag", ""));
-    // 259 characters: the whole argument string fits the launcher's copy.
-    RunOptions options = SetupRun(package, "-d" + std::string(257, 'x'));
-    options.currentDir = package.dir;
-    RunResult result = RunAndRecord(options);
+// "C:\" and a 257-character value need 261 bytes, and a temporary directory
+// of 300 characters cannot be read at all: no working directory is made (not
+// even one relative to the package directory), nothing is extracted or run,
+// and debug mode says why.
+TEST(InstallPackage, WorkingDirectoryTooLongOrUnknownIsNeverUsed) {
+    for (bool unknownTemp : {false, true}) {
+        SCOPED_TRACE(unknownTemp ? "TEMP of 300" : "D of 257");
+        Package package = MakePackage("too-long", "installer.zip");
+        ASSERT_FALSE(package.dir.empty());
+        ASSERT_TRUE(WriteTextFile(package.dir + "\\debug.tag", ""));
+        if (unknownTemp) {
+            package.temp += "\\" + std::string(300 - package.temp.size() - 1, 't');
+        }
+        // 259 characters: the whole argument string fits the launcher's copy.
+        RunOptions options = SetupRun(package, unknownTemp ? "-s" : "-d" + std::string(257, 'x'));
+        options.currentDir = package.dir;
+        RunResult result = RunAndRecord(options);
 
-    EXPECT_EQ(result.exitCode, 1UL);
-    EXPECT_GE(
-        FindBox(result, "Velmora Quillet", "Working directory path too long or unknown; nothing installed."),
-        0)
-        << Describe(result);
-    for (const BoxRecord& box : result.boxes) {
-        EXPECT_NE(box.title, "Velmora Quillet: Zip CommandLine");
-        EXPECT_NE(box.title, "Running app");
+        EXPECT_EQ(result.exitCode, 1UL);
+        EXPECT_GE(FindBox(result, "Velmora Quillet",
+                          "Working directory path too long or unknown; nothing installed."),
+                  0)
+            << Describe(result);
+        for (const BoxRecord& box : result.boxes) {
+            EXPECT_NE(box.title, "Velmora Quillet: Working Directory");
+            EXPECT_NE(box.title, "Velmora Quillet: Zip CommandLine");
+            EXPECT_NE(box.title, "Running app");
+        }
+        EXPECT_EQ(ReadTextFile(package.log), "");
+        EXPECT_FALSE(PathExists("C:\\" + std::string(256, 'x')));
     }
-    EXPECT_EQ(ReadTextFile(package.log), "");
-    EXPECT_FALSE(PathExists("C:\\" + std::string(256, 'x')));
 }
 
 namespace {
