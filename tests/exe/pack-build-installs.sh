@@ -7,7 +7,8 @@
 set -euo pipefail
 source_dir=$1
 build=$2
-scratch=$(mktemp -d "$build/pack-build.XXXXXX")
+# Beside the build directory: pack refuses an OUT_DIR inside the kit folder.
+scratch=$(mktemp -d "$(dirname "$build")/pack-build.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 installer=$scratch/installer
 mkdir -p "$installer"
