@@ -9,11 +9,11 @@
 #include "common/run_state.h"
 #include "common/text.h"
 
-// A kernel32 function of the given type, looked up by name (nullptr when the
-// system lacks it).
-template <typename Function>
-static Function KernelFunction(const char* name) {
-    return AsFunction<Function>(LibraryFunction("kernel32.dll", name));
+// A kernel32 function, looked up by name (nullptr when the system lacks it);
+// the caller casts it to its type with AsFunction. Not inlined, so that the
+// library's name is referred to once.
+__attribute__((noinline)) static FARPROC KernelFunction(const char* name) {
+    return LibraryFunction("kernel32.dll", name);
 }
 
 static int ToAnsi(const WideChar* wide, char* ansi, size_t size) {
@@ -28,7 +28,7 @@ static int ToWide(const char* ansi, WideChar* wide, size_t size) {
 
 static int ShortForm(const WideChar* path, WideChar* shortPath, size_t size) {
     typedef DWORD(WINAPI * Function)(LPCWSTR, LPWSTR, DWORD);
-    Function shortName = KernelFunction<Function>("GetShortPathNameW");
+    Function shortName = AsFunction<Function>(KernelFunction("GetShortPathNameW"));
     if (shortName == nullptr) {
         return 0;
     }
@@ -69,7 +69,7 @@ static int Take(DWORD length, char* path) {
 
 int ReadProgramPath(char* path) {
     typedef DWORD(WINAPI * Function)(HMODULE, LPWSTR, DWORD);
-    Function wideRead = KernelFunction<Function>("GetModuleFileNameW");
+    Function wideRead = AsFunction<Function>(KernelFunction("GetModuleFileNameW"));
     WideChar wide[PathBufferSize];
     // A path that fills the buffer comes back cut and, on some systems,
     // unterminated: its length equals the size, which Fits refuses.
@@ -86,7 +86,7 @@ typedef DWORD(WINAPI* AnsiDirectoryGetter)(DWORD, LPSTR);
 
 static int ReadDirectory(const char* wideName, AnsiDirectoryGetter ansiRead, const char* what, char* path) {
     typedef DWORD(WINAPI * Function)(DWORD, LPWSTR);
-    Function wideRead = KernelFunction<Function>(wideName);
+    Function wideRead = AsFunction<Function>(KernelFunction(wideName));
     WideChar wide[PathBufferSize];
     DWORD length = wideRead != nullptr ? wideRead(PathBufferSize, wide) : 0;
     if (length != 0) {
@@ -101,22 +101,15 @@ int ReadCurrentDirectory(char* directory) {
 
 int ReadTempPath(char* path) {
     // Where the system has it, the base that keeps a process of SYSTEM out of
-    // the temporary directory every user may write to. Once it answers, its
-    // answer stands: falling back would put such a process back there.
-    typedef DWORD(WINAPI * Function)(DWORD, LPWSTR);
-    Function privateRead = KernelFunction<Function>("GetTempPath2W");
-    WideChar wide[PathBufferSize];
-    DWORD length = privateRead != nullptr ? privateRead(PathBufferSize, wide) : 0;
-    if (length != 0) {
-        return Spell(length, wide, "Temporary directory", path);
-    }
-    return ReadDirectory("GetTempPathW", GetTempPathA, "Temporary directory", path);
+    // the temporary directory every user may write to.
+    const char* wideName = KernelFunction("GetTempPath2W") != nullptr ? "GetTempPath2W" : "GetTempPathW";
+    return ReadDirectory(wideName, GetTempPathA, "Temporary directory", path);
 }
 
 int CreateSpelledDirectory(const WideChar* wide, char* path) {
     path[0] = '\0';
     typedef BOOL(WINAPI * Function)(LPCWSTR, LPSECURITY_ATTRIBUTES);
-    Function create = KernelFunction<Function>("CreateDirectoryW");
+    Function create = AsFunction<Function>(KernelFunction("CreateDirectoryW"));
     DWORD length = 0;
     while (length < PathBufferSize && wide[length] != 0) {
         ++length;
@@ -145,7 +138,7 @@ void SpellForDisplay(const WideChar* wide, char* text, size_t size) {
 
 int ReadWideArguments(WideChar* arguments, int* complete) {
     typedef LPWSTR(WINAPI * Function)();
-    Function wideRead = KernelFunction<Function>("GetCommandLineW");
+    Function wideRead = AsFunction<Function>(KernelFunction("GetCommandLineW"));
     const WideChar* line = wideRead != nullptr ? wideRead() : nullptr;
     arguments[0] = 0;
     *complete = 1;

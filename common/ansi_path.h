@@ -43,4 +43,3 @@ int ReadWideArguments(WideChar* arguments, int* complete);
 // The ANSI conversion of wide text that round-trips, into text (size bytes).
 // Returns 0 with text empty when it does not.
 int SpellRoundTrip(const WideChar* wide, char* text, size_t size);
-

@@ -4,9 +4,10 @@
 
 #include "common/library_function.h"
 
-template <typename Function>
-static Function SecurityFunction(const char* name) {
-    return AsFunction<Function>(LibraryFunction("advapi32.dll", name));
+// An advapi32 function, looked up by name (nullptr when the system lacks it).
+// Not inlined, so that the library's name is referred to once.
+__attribute__((noinline)) static FARPROC SecurityFunction(const char* name) {
+    return LibraryFunction("advapi32.dll", name);
 }
 
 // Builds the descriptor for the owner this process gives what it creates.
@@ -14,8 +15,8 @@ static Function SecurityFunction(const char* name) {
 static int BuildForDefaultOwner(int inheritable, PrivateDescriptor* descriptor) {
     typedef BOOL(WINAPI * OpenToken)(HANDLE, DWORD, PHANDLE);
     typedef BOOL(WINAPI * TokenInformation)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
-    OpenToken openToken = SecurityFunction<OpenToken>("OpenProcessToken");
-    TokenInformation tokenInformation = SecurityFunction<TokenInformation>("GetTokenInformation");
+    OpenToken openToken = AsFunction<OpenToken>(SecurityFunction("OpenProcessToken"));
+    TokenInformation tokenInformation = AsFunction<TokenInformation>(SecurityFunction("GetTokenInformation"));
     HANDLE token = nullptr;
     if (openToken == nullptr || tokenInformation == nullptr ||
         openToken(GetCurrentProcess(), TOKEN_QUERY, &token) == FALSE) {
@@ -51,14 +52,10 @@ int PrivateSecurity(int inheritable, PrivateDescriptor* descriptor, SECURITY_ATT
 unsigned long RandomNumber() {
     // RtlGenRandom, exported under this name since Windows XP.
     typedef BOOLEAN(WINAPI * Generator)(PVOID, ULONG);
-    Generator generate = SecurityFunction<Generator>("SystemFunction036");
+    Generator generate = AsFunction<Generator>(SecurityFunction("SystemFunction036"));
     unsigned long number = 0;
     if (generate != nullptr && generate(&number, sizeof number) != FALSE) {
         return number;
     }
-    LARGE_INTEGER counter;
-    counter.QuadPart = 0;
-    (void)QueryPerformanceCounter(&counter);
-    return (counter.LowPart * 2654435761UL) ^ (GetTickCount() << 11) ^ (GetCurrentProcessId() << 19) ^
-           GetCurrentThreadId();
+    return (GetTickCount() * 2654435761UL) ^ (GetCurrentProcessId() << 16);
 }

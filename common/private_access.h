@@ -14,5 +14,6 @@
 int PrivateSecurity(int inheritable, PrivateDescriptor* descriptor, SECURITY_ATTRIBUTES* attributes);
 
 // A number from the system's random generator, or, where there is none (before
-// Windows XP), one mixed from the clock and the process.
+// Windows XP), one mixed from the clock and the process id: enough to step
+// past names taken by chance, as every try creates a new directory anyway.
 unsigned long RandomNumber();

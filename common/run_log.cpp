@@ -2,6 +2,7 @@
 // of the process.
 #include "common/run_log.h"
 
+#include <string.h>
 #include <windows.h>
 
 #include "common/log_text.h"
@@ -10,10 +11,13 @@
 
 static HANDLE LogFile = INVALID_HANDLE_VALUE;
 
+static_assert(sizeof(LogTime) == sizeof(SYSTEMTIME), "LogTime has the layout of SYSTEMTIME");
+
 static LogTime Now() {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    LogTime time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+    LogTime time;
+    memcpy(&time, &now, sizeof time);
     return time;
 }
 
@@ -42,8 +46,9 @@ void LogEvent(const char* title, const char* text) {
     char utf8[9 * PathBufferSize + 2];
     (void)ComposeLogLine(Now(), title, text, line, sizeof line);
     int length = MultiByteToWideChar(CP_ACP, 0, line, -1, wide, 3 * PathBufferSize);
-    length = length > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, 9 * PathBufferSize, nullptr, nullptr)
-                        : 0;
+    length = length > 0
+                 ? WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, 9 * PathBufferSize, nullptr, nullptr)
+                 : 0;
     if (length <= 0) {
         return;
     }

@@ -9,7 +9,8 @@ struct RunStateRecord {
     int DebugMode;   // diagnostic boxes are shown
     int SilentMode;  // unattended installation
     // Full path of the running executable, in the entry flow's PathBufferSize
-    // buffer, which lives as long as the process; empty when unknown.
+    // buffer, which lives as long as the process; empty when unknown, nullptr
+    // until the entry flow has read it.
     const char* ProgramPath;
 };
 

@@ -25,9 +25,7 @@ static void EmptyDirectory(const char* directory) {
         switch (
             DecideTreeEntry(directory, entry.cFileName, entry.dwFileAttributes, fullPath, sizeof fullPath)) {
             case EnterTreeEntry:
-                if (MayEmptyTreeRoot(GetFileAttributesA(fullPath)) != 0) {
-                    EmptyDirectory(fullPath);
-                }
+                EmptyDirectory(fullPath);
                 (void)RemoveDirectoryA(fullPath);
                 break;
             case DeleteTreeFile:

@@ -58,15 +58,16 @@ static ChildResult StartAndWait(RunnerKind kind, const char* directory, const ch
     // for, and one that outlasts the limit is left running.
     result.Wait = WaitForSingleObject(wholeProcess != 0 ? child.hProcess : child.hThread, setup.TimeLimit);
     result.State = result.Wait == WAIT_TIMEOUT ? ChildStillRunning : ChildEnded;
+    // After the primary thread alone the process may still run: its code is
+    // then STILL_ACTIVE (259).
     DWORD exitCode = 0;
-    result.Code = wholeProcess != 0 && GetExitCodeProcess(child.hProcess, &exitCode) != FALSE ? exitCode : 0;
+    result.Code = GetExitCodeProcess(child.hProcess, &exitCode) != FALSE ? exitCode : 0;
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
 
     char text[PathBufferSize + 48];
-    (void)FormatText(text, sizeof text,
-                     wholeProcess != 0 ? "%s\nwait result %i, exit code %i" : "%s\nwait result %i",
-                     commandLine, static_cast<int>(result.Wait), static_cast<int>(result.Code));
+    (void)FormatText(text, sizeof text, "%s\nwait result %i, exit code %i", commandLine,
+                     static_cast<int>(result.Wait), static_cast<int>(result.Code));
     LogEvent("Program ended", text);
     return result;
 }

@@ -10,6 +10,7 @@
 #include "install/command_lines.h"
 
 static const char WorkingDirectoryTitle[] = "Velmora Quillet: Working Directory";
+static const char TakenTitle[] = "Velmora Quillet: Working Directory, QUILLER taken";
 
 // Tries after QUILLER itself, each with a new random name.
 enum { SuffixTries = 8 };
@@ -23,21 +24,14 @@ int MakeWorkingDirectory(const char* tempPath, char* directory) {
     // Anyone who can write to the temporary directory may have made QUILLER
     // first, as a directory of his own or a link: only a directory this call
     // creates is used, and the names that follow cannot be known in advance.
-    DWORD firstError = 0;
     for (int attempt = 0; attempt <= SuffixTries; ++attempt) {
         if (attempt > 0 &&
             ComposeWorkingDirectory(tempPath, RandomNumber(), directory, PathBufferSize) == 0) {
             break;
         }
         if (CreateDirectoryA(directory, &security) != FALSE) {
-            char text[PathBufferSize + 48];
-            (void)FormatText(text, sizeof text, attempt == 0 ? "%s" : "%s\n(QUILLER taken: error %i)",
-                             directory, static_cast<int>(firstError));
-            ShowDiagnostic(text, WorkingDirectoryTitle);
+            ShowDiagnostic(directory, attempt == 0 ? WorkingDirectoryTitle : TakenTitle);
             return 1;
-        }
-        if (attempt == 0) {
-            firstError = GetLastError();
         }
     }
     directory[0] = '\0';

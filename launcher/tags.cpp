@@ -8,7 +8,7 @@
 #include "launcher/tail_scan.h"
 
 int IsTagInProgramTail(const char* tag) {
-    if (RunState.ProgramPath[0] == '\0') {
+    if (RunState.ProgramPath == nullptr || RunState.ProgramPath[0] == '\0') {
         return 0;  // the path was unknown or did not fit: there is no file to read
     }
     HANDLE file = CreateFileA(RunState.ProgramPath, FILE_READ_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -39,7 +39,7 @@ TEST(InstallExitCode, TheInstallersCodeUnlessItSucceededAndTheScriptFailed) {
 }
 
 TEST(LogText, NameAndLinesWithZerosAndWithinTheirBuffers) {
-    const LogTime time = {2026, 3, 4, 5, 6, 7, 8};
+    const LogTime time = {2026, 3, 3, 4, 5, 6, 7, 8};  // a Wednesday
     char text[128];
     EXPECT_EQ(ComposeLogName("C:\\T\\", time, 4242, text, sizeof text), 1);
     EXPECT_STREQ(text, "C:\\T\\QUILLER-20260304-050607-4242.log");
@@ -47,7 +47,7 @@ TEST(LogText, NameAndLinesWithZerosAndWithinTheirBuffers) {
     EXPECT_EQ(ComposeLogName("C:\\T\\", time, 4242, text, 37), 0);
 
     EXPECT_EQ(ComposeLogLine(time, "Running app", "C:\\a\nC:\\b", text, sizeof text), 1);
-    EXPECT_STREQ(text, "2026-03-04 05:06:07.008 Running app: C:\\a / C:\\b");
+    EXPECT_STREQ(text, "2026-03-04 05:06:07.008 Running app: C:\\a\tC:\\b");
     EXPECT_EQ(ComposeLogLine(time, "T", "abc", text, 30), 0);
     EXPECT_EQ(std::string(text), "2026-03-04 05:06:07.008 T: ab");
 }
