@@ -13,6 +13,16 @@ namespace {
 
 using Runner = int (*)(const char*, const char*);
 
+std::wstring WideCurrentDirectory() {
+    wchar_t buffer[1024];
+    DWORD length = GetCurrentDirectoryW(1024, buffer);
+    return length < 1024 ? std::wstring(buffer, length) : std::wstring();
+}
+
+std::wstring Widened(const std::string& text) {
+    return std::wstring(text.begin(), text.end());  // ASCII paths only
+}
+
 std::string CurrentDirectory() {
     char buffer[1024];
     DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
@@ -128,6 +138,23 @@ TEST(Runners, CurrentDirectoryIsRestoredWhateverHappens) {
             }
         }
     }
+    // A current directory past the buffer (Wine lets a program have one) cannot
+    // be saved, so it is never left: there would be no way back.
+    std::wstring unsaved = L"\\\\?\\" + Widened(s.dir);
+    for (wchar_t letter : {L'i', L'j', L'k'}) {
+        unsaved += L"\\" + std::wstring(100, letter);
+        ASSERT_TRUE(CreateDirectoryW(unsaved.c_str(), nullptr));
+    }
+    unsaved = unsaved.substr(4);
+    for (Runner runner : {RunExtractor, RunProgram}) {
+        SCOPED_TRACE(runner == RunProgram ? "unsaved directory / RunProgram"
+                                          : "unsaved directory / RunExtractor");
+        DeleteFileA(record.c_str());
+        ASSERT_TRUE(SetCurrentDirectoryW(unsaved.c_str()));
+        runner(s.run.c_str(), ran.c_str());
+        EXPECT_TRUE(WideCurrentDirectory() == unsaved);
+        EXPECT_EQ(ReadRecord(record)["directory"], s.run);
+    }
 }
 
 TEST(Runners, WaitEndsWithThePrimaryThreadOrTheTimeLimit) {
@@ -157,11 +184,23 @@ TEST(Runners, WaitEndsWithThePrimaryThreadOrTheTimeLimit) {
             ExtractorTimeLimit = ProgramTimeLimit = 60000;
         }
         ASSERT_TRUE(SetCurrentDirectoryA(s.home.c_str()));
+        // An inheritable pipe of the caller's: a child that lives on must not
+        // hold it open.
+        SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        HANDLE pipeRead = nullptr;
+        HANDLE pipeWrite = nullptr;
+        ASSERT_TRUE(CreatePipe(&pipeRead, &pipeWrite, &inheritable, 0));
+        ASSERT_TRUE(SetHandleInformation(pipeRead, HANDLE_FLAG_INHERIT, 0));
         DWORD start = GetTickCount();
         EXPECT_EQ(c.runner(s.run.c_str(), command.c_str()), c.result);
         EXPECT_LT(GetTickCount() - start, 2500UL);
         // The runner returned while the child lived on.
         EXPECT_FALSE(PathExists(done));
+        CloseHandle(pipeWrite);
+        EXPECT_FALSE(PeekNamedPipe(pipeRead, nullptr, 0, nullptr, nullptr, nullptr))
+            << "the child inherited it";
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
+        CloseHandle(pipeRead);
         EXPECT_EQ(CurrentDirectory(), s.home);
         EXPECT_TRUE(WaitForFile(done, 30000));
         ExtractorTimeLimit = ProgramTimeLimit = 300;
@@ -218,5 +257,23 @@ TEST(Runners, DebugModeShowsTheDiagnosticBoxesInOrder) {
             seen.emplace_back(box.title, box.text);
         }
         EXPECT_EQ(seen, c.boxes);
+    }
+}
+
+// The please-wait box is up before StartWaitNotice returns, so a close right
+// after it (an extraction that ends at once) finds the box and takes it down.
+TEST(WaitNotice, AnImmediateCloseFindsTheBox) {
+    ASSERT_TRUE(SkipWindowManagerWait("run_probe.exe"));
+    RunOptions options;
+    options.exe = TestProgramDirectory() + "\\run_probe.exe";
+    options.args = "notice";
+    options.leaveOpen = {"Velmora Quillet Check 1.9"};
+    for (int run = 0; run < 3; ++run) {
+        RunResult result = RunAndRecord(options);
+        EXPECT_EQ(result.exitCode, 1UL) << "the close found no box";
+        // Gone as quickly as it came, or seen and closed by the program; never left up.
+        for (const BoxRecord& box : result.boxes) {
+            EXPECT_TRUE(box.closedByProgram) << box.text;
+        }
     }
 }

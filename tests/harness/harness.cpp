@@ -1,10 +1,13 @@
 // Runs a program under observation, records and answers its message boxes; scratch-file helpers for tests.
 #include "harness.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
+#include <winternl.h>
 
 #include <stdio.h>
 #include <string.h>
+#include <wctype.h>
 #include <algorithm>
 
 const DWORD kPollMs = 20;
@@ -18,6 +21,16 @@ const char kScratchRoot[] = "C:\\setup-tests";
 // by the next box as soon as one closes; the property dies with its window,
 // so a handle without our mark is a new box even when the value repeats.
 const char kSeenProperty[] = "SetupTestHarnessBox";
+// Tests run side by side in one Wine prefix, so whatever a program reads
+// from the prefix at start-up is set per run, by one test at a time, under
+// this mutex (see ReportedVersionGate).
+const wchar_t kVersionMutex[] = L"setup-tests-reported-version";
+// Every scratch name a test has made, kept in the prefix for good, so that a
+// test looking for strays beside its own scratch directories can tell them
+// from the other tests' ones.
+const wchar_t kScratchNamesKey[] = L"Software\\SetupTests\\ScratchNames";
+// Held by the test process that uses a scratch name, for its whole life.
+const wchar_t kScratchMutexPrefix[] = L"setup-tests-scratch-";
 
 namespace {
 
@@ -285,24 +298,183 @@ static bool WriteBytes(const std::string& path, const std::string& bytes, const 
 }
 
 // Sets (or with an empty data deletes) a string value below HKCU.
-static bool SetUserValue(const std::string& keyName, const char* valueName, const std::string& data) {
+static bool SetUserValue(const std::wstring& keyName, const std::wstring& valueName,
+                         const std::wstring& data) {
     HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, keyName.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) !=
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, keyName.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) !=
         ERROR_SUCCESS) {
         return false;
     }
     LONG status;
     if (data.empty()) {
-        status = RegDeleteValueA(key, valueName);
+        status = RegDeleteValueW(key, valueName.c_str());
         if (status == ERROR_FILE_NOT_FOUND) {
             status = ERROR_SUCCESS;
         }
     } else {
-        status = RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                                static_cast<DWORD>(data.size() + 1));
+        status =
+            RegSetValueExW(key, valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                           static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
     }
     RegCloseKey(key);
     return status == ERROR_SUCCESS;
+}
+
+// Wine looks a program's settings up by its file name, in any case.
+static std::wstring Lowered(std::wstring text) {
+    for (wchar_t& c : text) {
+        c = static_cast<wchar_t>(towlower(c));
+    }
+    return text;
+}
+
+static std::wstring FileNameOf(const std::wstring& path) {
+    size_t slash = path.find_last_of(L"\\/");
+    return Lowered(slash == std::wstring::npos ? path : path.substr(slash + 1));
+}
+
+static std::wstring AppDefaultsKey(const std::wstring& exeName) {
+    return L"Software\\Wine\\AppDefaults\\" + FileNameOf(exeName);
+}
+
+// The Windows version this test process asked for, by program file name.
+static std::vector<std::pair<std::wstring, std::wstring>> reportedVersions;
+
+static std::wstring ReportedVersionFor(const std::wstring& exeName) {
+    for (const auto& entry : reportedVersions) {
+        if (entry.first == FileNameOf(exeName)) {
+            return entry.second;
+        }
+    }
+    return std::wstring();
+}
+
+// Wine reads the version a program is told from the prefix's registry, once,
+// as the process starts. Tests that run side by side share the prefix, so the
+// value is only there while a program of the test that asked for it starts:
+// the gate holds a mutex every program start of every test takes, sets the
+// value this test wants (or none: the prefix's own version), and removes it
+// again once the new process has read it.
+class ReportedVersionGate {
+public:
+    explicit ReportedVersionGate(const std::wstring& exe)
+        : mutex_(CreateMutexW(NULL, FALSE, kVersionMutex)), key_(AppDefaultsKey(exe)) {
+        // WAIT_ABANDONED, a test that died holding it, gives it to us all the same.
+        if (mutex_ != NULL) {
+            WaitForSingleObject(mutex_, INFINITE);
+        }
+        version_ = ReportedVersionFor(exe);
+        set_ = !version_.empty();
+        SetUserValue(key_, L"Version", version_);
+    }
+    ReportedVersionGate(const ReportedVersionGate&) = delete;
+    ReportedVersionGate& operator=(const ReportedVersionGate&) = delete;
+    ~ReportedVersionGate() { Open(); }
+
+    // Removes the value and lets the next program start.
+    void Open() {
+        if (set_) {
+            SetUserValue(key_, L"Version", L"");
+            set_ = false;
+        }
+        if (mutex_ != NULL) {
+            ReleaseMutex(mutex_);
+            CloseHandle(mutex_);
+            mutex_ = NULL;
+        }
+    }
+
+    // Returns once the started process has read the version the value gives
+    // it, as its PEB shows (Wine fills the PEB with a default first, and the
+    // loader puts the value's version there before any code of the program
+    // runs), or once it has ended. For a version this table lacks, it waits
+    // for the end. Without a value there is nothing to wait for.
+    void AwaitVersionRead(HANDLE process) const {
+        if (!set_) {
+            return;
+        }
+        struct Known {
+            const wchar_t* name;
+            ULONG major, minor, platform;
+        };
+        static const Known known[] = {
+            {L"win10", 10, 0, 2},  {L"win81", 6, 3, 2},   {L"win8", 6, 2, 2},   {L"win2008r2", 6, 1, 2},
+            {L"win7", 6, 1, 2},    {L"win2008", 6, 0, 2}, {L"vista", 6, 0, 2},  {L"win2003", 5, 2, 2},
+            {L"winxp64", 5, 2, 2}, {L"winxp", 5, 1, 2},   {L"win2k", 5, 0, 2},  {L"nt40", 4, 0, 2},
+            {L"nt351", 3, 51, 2},  {L"winme", 4, 90, 1},  {L"win98", 4, 10, 1}, {L"win95", 4, 0, 1},
+        };
+        const Known* expected = NULL;
+        for (const Known& entry : known) {
+            if (version_ == entry.name) {
+                expected = &entry;
+            }
+        }
+        typedef LONG(NTAPI * QueryProcess)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+        QueryProcess query = reinterpret_cast<QueryProcess>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+        PROCESS_BASIC_INFORMATION basic;
+        if (expected == NULL || query == NULL ||
+            query(process, ProcessBasicInformation, &basic, sizeof basic, NULL) != 0) {
+            WaitForSingleObject(process, INFINITE);
+            return;
+        }
+        // PEB::OSMajorVersion, OSMinorVersion, then OSPlatformId after two
+        // 16-bit fields; the programs are of the harness's own bitness.
+        const char* fields =
+            reinterpret_cast<const char*>(basic.PebBaseAddress) + (sizeof(void*) == 8 ? 0x118 : 0xA4);
+        while (WaitForSingleObject(process, 2) == WAIT_TIMEOUT) {
+            ULONG seen[4] = {0, 0, 0, 0};
+            SIZE_T got = 0;
+            if (ReadProcessMemory(process, fields, seen, sizeof seen, &got) && got == sizeof seen &&
+                seen[0] == expected->major && seen[1] == expected->minor && seen[3] == expected->platform) {
+                return;
+            }
+        }
+    }
+
+private:
+    HANDLE mutex_;
+    std::wstring key_;
+    std::wstring version_;
+    bool set_ = false;
+};
+
+// "Suite.Name" of the running test, or "pid<N>" outside one.
+static std::string CurrentTestName() {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = info != NULL ? std::string(info->test_suite_name()) + "." + info->name()
+                                    : "pid" + std::to_string(GetCurrentProcessId());
+    std::replace(name.begin(), name.end(), '/', '-');
+    return name;
+}
+
+// TEMP and TMP of a program the test starts without its own: a directory of
+// the test's own below the test process's temporary directory, emptied the
+// first time this process uses it. "" on failure.
+static std::string PrivateTempDirectory() {
+    static std::vector<std::string> prepared;
+    char base[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof base, base);
+    if (length == 0 || length >= sizeof base) {
+        return std::string();
+    }
+    std::string path = std::string(base, length) + "setup-test-" + CurrentTestName();
+    if (std::find(prepared.begin(), prepared.end(), path) == prepared.end()) {
+        if (!RemoveTree(Widen(path, false)) || !CreateDirectoryA(path.c_str(), NULL)) {
+            return std::string();
+        }
+        prepared.push_back(path);
+    }
+    return path;
+}
+
+static bool Mentions(const std::vector<std::pair<std::string, std::string>>& env, const char* name) {
+    for (const auto& change : env) {
+        if (_stricmp(change.first.c_str(), name) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 RunResult RunAndRecord(const RunOptions& options) {
@@ -314,6 +486,17 @@ RunResult RunAndRecord(const RunOptions& options) {
     if (!options.args.empty()) {
         commandLine += " " + options.args;
     }
+    std::vector<std::pair<std::string, std::string>> env;
+    if (!Mentions(options.env, "TEMP") && !Mentions(options.env, "TMP")) {
+        const std::string temp = PrivateTempDirectory();
+        if (temp.empty()) {
+            result.startError = ERROR_DIRECTORY;
+            return result;
+        }
+        env = {{"TEMP", temp}, {"TMP", temp}};
+    }
+    env.insert(env.end(), options.env.begin(), options.env.end());
+    ReportedVersionGate gate(Widen(options.exe, options.utf8));
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
     BOOL started = FALSE;
@@ -327,7 +510,7 @@ RunResult RunAndRecord(const RunOptions& options) {
             own.emplace_back(entry);
         }
         FreeEnvironmentStringsA(block);
-        std::vector<char> environment = BuildEnvironment(own, options.env);
+        std::vector<char> environment = BuildEnvironment(own, env);
         STARTUPINFOA startup;
         ZeroMemory(&startup, sizeof startup);
         startup.cb = sizeof startup;
@@ -350,7 +533,7 @@ RunResult RunAndRecord(const RunOptions& options) {
         }
         FreeEnvironmentStringsW(block);
         std::vector<std::pair<std::wstring, std::wstring>> changes;
-        for (const auto& change : options.env) {
+        for (const auto& change : env) {
             changes.emplace_back(Widen(change.first, options.utf8), Widen(change.second, options.utf8));
         }
         std::vector<wchar_t> environment = BuildEnvironment(own, changes);
@@ -384,6 +567,8 @@ RunResult RunAndRecord(const RunOptions& options) {
         return result;
     }
     CloseHandle(process.hThread);
+    gate.AwaitVersionRead(process.hProcess);
+    gate.Open();
 
     std::vector<TrackedBox> tracked;
     unsigned nextMark = 0;
@@ -423,11 +608,30 @@ int FindBox(const RunResult& result, const std::string& title, const std::string
 }
 
 bool SetReportedWindowsVersion(const std::string& exeName, const std::string& version) {
-    return SetUserValue("Software\\Wine\\AppDefaults\\" + exeName, "Version", version);
+    const std::wstring name = FileNameOf(Widen(exeName, false));
+    if (name.empty()) {
+        return false;
+    }
+    // The value itself is written only while one of the test's programs starts.
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, AppDefaultsKey(name).c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL,
+                        &key, NULL) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    reportedVersions.erase(std::remove_if(reportedVersions.begin(), reportedVersions.end(),
+                                          [&](const std::pair<std::wstring, std::wstring>& entry) {
+                                              return entry.first == name;
+                                          }),
+                           reportedVersions.end());
+    if (!version.empty()) {
+        reportedVersions.emplace_back(name, Widen(version, false));
+    }
+    return true;
 }
 
 bool SkipWindowManagerWait(const std::string& exeName) {
-    return SetUserValue("Software\\Wine\\AppDefaults\\" + exeName + "\\X11 Driver", "Managed", "N");
+    return SetUserValue(AppDefaultsKey(Widen(exeName, false)) + L"\\X11 Driver", L"Managed", L"N");
 }
 
 std::string TestProgramDirectory() {
@@ -447,9 +651,54 @@ std::string TestProgramDirectory() {
     }
 }
 
+// Names held by this test process; their mutexes stay open until it ends.
+static std::vector<std::wstring> claimedScratchNames;
+
+static bool ClaimScratch(const std::wstring& name) {
+    const std::wstring lowered = Lowered(name);
+    if (std::find(claimedScratchNames.begin(), claimedScratchNames.end(), lowered) !=
+        claimedScratchNames.end()) {
+        return true;
+    }
+    // Logged before the mutex is taken and the directory made, so that the
+    // directory never shows under a name that is not known yet.
+    if (!SetUserValue(kScratchNamesKey, lowered, L"1")) {
+        return false;
+    }
+    HANDLE mutex = CreateMutexW(NULL, FALSE, (kScratchMutexPrefix + lowered).c_str());
+    if (mutex == NULL) {
+        return false;
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        fprintf(stderr, "harness: scratch name \"%ls\" is in use by another running test\n", name.c_str());
+        return false;
+    }
+    claimedScratchNames.push_back(lowered);
+    return true;
+}
+
+bool ClaimScratchName(const std::string& name) {
+    return ClaimScratch(Widen(name, true));
+}
+
+bool IsScratchName(const std::string& name) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kScratchNamesKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    bool known =
+        RegQueryValueExW(key, Lowered(Widen(name, true)).c_str(), NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return known;
+}
+
 std::string MakeScratchDirectory(const std::string& name) {
     // Only a plain directory name: the tree below it is deleted.
     if (name.empty() || name == "." || name == ".." || name.find_first_of("\\/:") != std::string::npos) {
+        return std::string();
+    }
+    if (!ClaimScratch(Widen(name, false))) {
         return std::string();
     }
     std::string path = std::string(kScratchRoot) + "\\" + name;

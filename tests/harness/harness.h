@@ -33,7 +33,9 @@ struct RunOptions {
     std::string args;        // appended after the quoted exe path, separated by a space
     std::string currentDir;  // empty: the test's own current directory
     // Environment overrides on top of the test's own environment; names match
-    // case-insensitively; an empty value removes the variable.
+    // case-insensitively; an empty value removes the variable. Unless TEMP or
+    // TMP is among them, both name a directory of the running test's own,
+    // so that tests running side by side never share a temporary directory.
     std::vector<std::pair<std::string, std::string>> env;
     std::vector<std::string> leaveOpen;  // box titles recorded but not pressed
     unsigned timeoutMs = 120000;         // past this the process is killed and timedOut set
@@ -58,16 +60,21 @@ const unsigned long kTimeoutExitCode = 0xDEAD;
 
 // Starts the program, records each message box (top-level "#32770" window of
 // that process only, not of its children), presses OK on every box whose
-// title is not in leaveOpen, and returns when the process has ended.
+// title is not in leaveOpen, and returns when the process has ended. The
+// program is told the Windows version the test chose for its file name.
 RunResult RunAndRecord(const RunOptions& options);
 
 // Index of the first box with exactly this title and text, or -1.
 int FindBox(const RunResult& result, const std::string& title, const std::string& text);
 
-// Sets HKCU\Software\Wine\AppDefaults\<exeName> "Version" (e.g. "win2k",
-// "winxp", "win2003", "vista", "win7", "win10", "nt40", "win98"), which is the
-// Windows version Wine reports to processes of that file name; an empty
-// version deletes the value. Returns false when the registry write fails.
+// The Windows version (e.g. "win2k", "winxp", "win2003", "vista", "win7",
+// "win10", "nt40", "win98") RunAndRecord has Wine report to the programs of
+// this file name (any case) it starts for the running test process, through
+// HKCU\Software\Wine\AppDefaults\<exeName> "Version"; an empty version
+// gives them the prefix's own again. The value is there only while such a
+// program starts, so other tests running meanwhile, and programs started any
+// other way (the children of the program too), keep the prefix's version.
+// Returns false when the registry key cannot be written.
 bool SetReportedWindowsVersion(const std::string& exeName, const std::string& version);
 
 // Sets HKCU\Software\Wine\AppDefaults\<exeName>\X11 Driver "Managed" = "N"
@@ -81,8 +88,19 @@ bool SkipWindowManagerWait(const std::string& exeName);
 std::string TestProgramDirectory();
 
 // C:\setup-tests\<name>, emptied (read-only files included) and created anew.
-// name must be one plain path component. Returns "" on failure.
+// name must be one plain path component, and no other running test's (see
+// ClaimScratchName). Returns "" on failure.
 std::string MakeScratchDirectory(const std::string& name);
+
+// Claims a name below C:\setup-tests (UTF-8, any case) for the running test
+// process, for a directory a test makes itself; MakeScratchDirectory claims
+// its names. False when another running test holds it (tests running side by
+// side must use different names) or the claim cannot be recorded.
+bool ClaimScratchName(const std::string& name);
+
+// Whether any test, running or not, has ever claimed the name (UTF-8): how a
+// test tells the other tests' scratch directories from strays a program made.
+bool IsScratchName(const std::string& name);
 
 // Scratch directory <name> holding a copy of setup.exe from
 // TestProgramDirectory() with each tag appended to it as "tag\r\n", and a copy

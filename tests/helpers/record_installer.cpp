@@ -5,7 +5,8 @@
 //   installer: <its command line>
 //   cwd: <its current directory>
 //   payload: present|missing      (payload.txt and data\nested.txt beside it)
-//   notice: open|closed           (the launcher's please-wait box)
+//   notice: open|closed           (the launcher's please-wait box: a box of
+//                                  its title in the process that started it)
 // SETUP_TEST_MODE holds words that add behaviour:
 //   readonly           leaves read-only files in the current directory and in data
 //   leave-postprocess  leaves a PostProcess.cmd in the current directory
@@ -24,6 +25,7 @@
 //                      the file <log>.release appears (60 s at most); then
 //                      logs "released"
 #include <windows.h>
+#include <winternl.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -127,6 +129,56 @@ static DWORD WINAPI HoldFile(LPVOID param) {
     return 0;
 }
 
+// The process id of the program that started this one, 0 if unknown.
+static DWORD ParentProcessId() {
+    typedef LONG(NTAPI * QueryProcess)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    QueryProcess query = reinterpret_cast<QueryProcess>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+    // PROCESS_BASIC_INFORMATION, with the field winternl.h leaves unnamed.
+    struct {
+        LONG_PTR exitStatus;
+        PVOID peb;
+        ULONG_PTR affinity;
+        LONG_PTR priority;
+        ULONG_PTR processId;
+        ULONG_PTR parentProcessId;
+    } basic;
+    if (query == NULL ||
+        query(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof basic, NULL) != 0) {
+        return 0;
+    }
+    return static_cast<DWORD>(basic.parentProcessId);
+}
+
+struct NoticeSearch {
+    DWORD process;
+    bool found;
+};
+
+static BOOL CALLBACK FindNotice(HWND hwnd, LPARAM param) {
+    NoticeSearch* search = reinterpret_cast<NoticeSearch*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(hwnd, &process);
+    char className[16];
+    char title[64];
+    if (process == search->process && GetClassNameA(hwnd, className, sizeof className) > 0 &&
+        strcmp(className, "#32770") == 0 && GetWindowTextA(hwnd, title, sizeof title) > 0 &&
+        strcmp(title, "Velmora Quillet Check 1.9") == 0) {
+        search->found = true;
+    }
+    return TRUE;
+}
+
+// Only the launcher's own box counts: tests running side by side show theirs.
+static const char* NoticeState() {
+    NoticeSearch search = {ParentProcessId(), false};
+    if (search.process == 0) {
+        return "unknown";
+    }
+    EnumWindows(FindNotice, reinterpret_cast<LPARAM>(&search));
+    return search.found ? "open" : "closed";
+}
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Wide: the launcher may have started it through a short name whose long
     // form the ANSI code page cannot spell.
@@ -144,8 +196,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     bool payload = GetFileAttributesW((directory + L"\\payload.txt").c_str()) != INVALID_FILE_ATTRIBUTES &&
                    GetFileAttributesW((directory + L"\\data\\nested.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
     Log(std::string("payload: ") + (payload ? "present" : "missing"));
-    bool notice = FindWindowA(MAKEINTATOM(32770), "Velmora Quillet Check 1.9") != NULL;
-    Log(std::string("notice: ") + (notice ? "open" : "closed"));
+    Log(std::string("notice: ") + NoticeState());
 
     if (HasMode("readonly")) {
         CreateDirectoryA((here + "\\data").c_str(), NULL);
