@@ -1,7 +1,8 @@
 // Test helper packed into archives as SETUP.EXE: records how it was started
 // and, on request, behaves like a difficult installer.
 //
-// Appends to the log named by SETUP_TEST_LOG (default C:\setup-tests\installer.log):
+// Appends to the log named by SETUP_TEST_LOG (without it, to none: a stray
+// log beside the tests' scratch directories would read as a program's):
 //   installer: <its command line>
 //   cwd: <its current directory>
 //   payload: present|missing      (payload.txt and data\nested.txt beside it)
@@ -40,11 +41,12 @@ static std::string Environment(const char* name, const char* fallback) {
 }
 
 static std::string LogPath() {
-    return Environment("SETUP_TEST_LOG", "C:\\setup-tests\\installer.log");
+    return Environment("SETUP_TEST_LOG", "");
 }
 
 static void Log(const std::string& line) {
-    FILE* file = fopen(LogPath().c_str(), "ab");
+    const std::string path = LogPath();
+    FILE* file = path.empty() ? NULL : fopen(path.c_str(), "ab");
     if (file != NULL) {
         fprintf(file, "%s\r\n", line.c_str());
         fclose(file);
