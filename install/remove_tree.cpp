@@ -136,8 +136,8 @@ static size_t StartWideTree(const WideTreeFunctions& f, const char* directory, W
 }
 
 int RemoveDirectoryTree(const char* directory) {
-    // A junction or link at the top would lead the walk outside the working
-    // directory; only the link itself may go.
+    // In both walks: a junction or link at the top would lead the walk outside
+    // the working directory; only the link itself may go.
     WideTreeLookup lookup;
     const WideTreeFunctions& wide = lookup.Functions;
     WideChar path[LongPathUnits];

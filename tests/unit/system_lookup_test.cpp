@@ -10,7 +10,9 @@
 
 #include "common/ansi_path.h"
 #include "common/library_function.h"
+#include "common/log_text.h"
 #include "common/private_access.h"
+#include "common/run_log.h"
 #include "common/run_state.h"
 
 namespace {
@@ -120,4 +122,45 @@ TEST_F(SystemLookup, PrivateSecurityNamesThisProcesssDefaultOwner) {
     hideSecurity = true;
     EXPECT_EQ(PrivateSecurity(1, &descriptor, &attributes), 0);
     EXPECT_EQ(attributes.lpSecurityDescriptor, nullptr);
+}
+
+// The log is always a new file: one of its name that exists already, made by
+// anyone a moment before, is neither written to nor emptied.
+TEST(RunLog, NeverOpensAFileThatExistsAlready) {
+    const std::string dir = "C:\\setup-tests\\unit-log\\";
+    CreateDirectoryA("C:\\setup-tests", nullptr);
+    CreateDirectoryA(dir.c_str(), nullptr);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        const LogTime time = {now.wYear, now.wMonth,  now.wDayOfWeek, now.wDay,
+                              now.wHour, now.wMinute, now.wSecond,    now.wMilliseconds};
+        char name[PathBufferSize];
+        ASSERT_EQ(ComposeLogName(dir.c_str(), time, GetCurrentProcessId(), name, sizeof name), 1);
+        HANDLE planted =
+            CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(planted, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(planted, "planted", 7, &written, nullptr));
+        CloseHandle(planted);
+        const int opened = OpenRunLog(dir.c_str());
+        LogEvent("Title", "text");
+        SYSTEMTIME after;
+        GetLocalTime(&after);
+        HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        char content[64] = {0};
+        DWORD read = 0;
+        ReadFile(file, content, sizeof content - 1, &read, nullptr);
+        CloseHandle(file);
+        DeleteFileA(name);
+        if (after.wSecond != now.wSecond) {
+            continue;  // a second boundary in between: the log took another name
+        }
+        EXPECT_EQ(opened, 0);
+        EXPECT_EQ(std::string(content, read), "planted");
+        return;
+    }
+    FAIL() << "no try within one second";
 }
