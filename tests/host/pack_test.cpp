@@ -74,9 +74,15 @@ void Put(std::string& bytes, size_t offset, unsigned value, size_t width) {
     }
 }
 
+// Where MakeExecutable's security directory entry and certificate table lie.
+const size_t SecurityEntry = 0x58 + 96 + 4 * 8;
+const size_t TableOffset = 0x400;
+const size_t TableSize = 0x300;
+
 // A minimal 32-bit PE image: headers, one section that carries the tag
 // names as the launcher's own code does, and optionally a certificate table
-// after the image, as Authenticode signing leaves it.
+// after the image, as Authenticode signing leaves it: one WIN_CERTIFICATE
+// whose DER blob fills it.
 std::string MakeExecutable(bool signedImage = false) {
     std::string pe(0x400, '\0');
     pe[0] = 'M';
@@ -98,9 +104,14 @@ std::string MakeExecutable(bool signedImage = false) {
     }
     pe.replace(0x200, names.size(), names);
     if (signedImage) {
-        Put(pe, 0x58 + 96 + 4 * 8, 0x400, 4);
-        Put(pe, 0x58 + 96 + 4 * 8 + 4, 0x300, 4);
-        pe += std::string(0x300, '\x30');
+        Put(pe, SecurityEntry, TableOffset, 4);
+        Put(pe, SecurityEntry + 4, TableSize, 4);
+        std::string table(TableSize, '\x30');
+        Put(table, 0, TableSize, 4);
+        Put(table, 4, 0x0200, 2);  // revision 2.0
+        Put(table, 6, 0x0002, 2);  // PKCS#7 signed data
+        table.replace(8, 4, "\x30\x82\x02\xf4");
+        pe += table;
     }
     return pe;
 }
@@ -191,16 +202,86 @@ TEST(PackStamp, RefusesAndChangesNothing) {
     }
 }
 
-TEST(PackStamp, WarnsAboutASignatureAndStillStamps) {
+// A signed image as stamping leaves it: the tag lines after the blob and
+// zeros to 8 bytes, the WIN_CERTIFICATE's length and the directory's size grown.
+std::string WithTableTags(const std::string& signedImage, const std::string& lines) {
+    const std::string padded = lines + std::string((8 - lines.size() % 8) % 8, '\0');
+    std::string stamped = signedImage + padded;
+    Put(stamped, SecurityEntry + 4, TableSize + padded.size(), 4);
+    Put(stamped, TableOffset, TableSize + padded.size(), 4);
+    return stamped;
+}
+
+TEST(PackStamp, WritesTagsInsideTheCertificateTableOfASignedExecutable) {
     const std::string dir = Scratch("stamp-signed");
-    const std::string signedImage = MakeExecutable(true);
-    WriteFile(dir + "/setup.exe", signedImage);
-    PackResult result = RunPack({"stamp", dir + "/setup.exe", "wxp.tag"});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_TRUE(Contains(result.output,
-                         "warning: " + dir + "/setup.exe carries an Authenticode signature (768 bytes)"))
-        << result.output;
-    EXPECT_EQ(ReadFile(dir + "/setup.exe"), signedImage + "wxp.tag\r\n");
+    const std::string exe = dir + "/setup.exe";
+    const std::string image = MakeExecutable(true);
+    WriteFile(exe, image);
+    PackResult first = RunPack({"stamp", exe, "wxp.tag", "vst.tag"});
+    EXPECT_EQ(first.exitCode, 0) << first.output;
+    EXPECT_EQ(ReadFile(exe), WithTableTags(image, "wxp.tag\r\nvst.tag\r\n"));
+    EXPECT_TRUE(Contains(first.output, "wrote wxp.tag, vst.tag inside the signature's certificate table"))
+        << first.output;
+    EXPECT_TRUE(Contains(first.output, "warning: " + exe +
+                                           " holds tags inside its signature's certificate "
+                                           "table (wxp.tag, vst.tag): Windows rejects"))
+        << first.output;
+
+    // Again: rewritten in place, each tag once, never stacked after the table.
+    PackResult second = RunPack({"stamp", exe, "vst.tag", "msi.tag"});
+    EXPECT_EQ(second.exitCode, 0) << second.output;
+    EXPECT_TRUE(Contains(second.output, "already inside the signature, left alone: vst.tag\n"))
+        << second.output;
+    EXPECT_EQ(ReadFile(exe), WithTableTags(image, "wxp.tag\r\nvst.tag\r\nmsi.tag\r\n"));
+    PackResult third = RunPack({"stamp", exe, "msi.tag"});
+    EXPECT_TRUE(Contains(third.output, "unchanged")) << third.output;
+    EXPECT_EQ(ReadFile(exe), WithTableTags(image, "wxp.tag\r\nvst.tag\r\nmsi.tag\r\n"));
+
+    // Tables the tags cannot go into: refused, nothing changed.
+    std::string unaligned = image.substr(0, image.size() - 4);
+    Put(unaligned, SecurityEntry + 4, TableSize - 4, 4);
+    Put(unaligned, TableOffset, TableSize - 4, 4);
+    std::string shortLength = image;
+    Put(shortLength, TableOffset, TableSize - 8, 4);
+    std::string foreign = image;
+    foreign.replace(TableOffset + 10, 2, "\x02\xe4");  // the blob ends 16 bytes early
+    foreign.replace(TableOffset + TableSize - 16, 16, "wxp.tag\r\nabcdefg");
+    std::string zerosThenData = image;
+    zerosThenData.replace(TableOffset + 10, 2, "\x02\xe4");
+    zerosThenData.replace(TableOffset + TableSize - 16, 16, std::string(15, '\0') + "x");
+    std::string longBlob = image;
+    longBlob.replace(TableOffset + 10, 2, "\x02\xf5");
+    std::string wrongType = image;
+    Put(wrongType, TableOffset + 6, 1, 2);
+    std::string pastEnd = image;
+    Put(pastEnd, SecurityEntry + 4, TableSize + 8, 4);
+    Put(pastEnd, TableOffset, TableSize + 8, 4);
+    const struct {
+        const char* name;
+        std::string contents;
+        const char* message;
+    } cases[] = {
+        {"appended", image + "wxp.tag\r\n", "the certificate table does not end the file: 9 bytes follow it"},
+        {"unaligned", unaligned, "(764 bytes at 1024) is not aligned to 8 bytes"},
+        {"short-length", shortLength, "not one PKCS#7 WIN_CERTIFICATE filling it (length 760 of 768 bytes)"},
+        {"wrong-type", wrongType, "not one PKCS#7 WIN_CERTIFICATE"},
+        {"foreign", foreign, "holds 7 bytes after the signature that are neither tag lines nor zeros"},
+        {"zeros-then-data", zerosThenData, "holds data after the zeros that follow the signature"},
+        {"long-blob", longBlob, "holds no readable PKCS#7 blob"},
+        {"past-end", pastEnd, "(776 bytes at 1024) passes the end of the file"},
+    };
+    for (const auto& c : cases) {
+        WriteFile(exe, c.contents);
+        PackResult result = RunPack({"stamp", exe, "wxp.tag"});
+        EXPECT_EQ(result.exitCode, 1) << c.name;
+        EXPECT_TRUE(Contains(result.output, "refused, nothing changed: " + exe +
+                                                " is signed, so its tags go "
+                                                "inside the signature's "
+                                                "certificate table, but "))
+            << c.name << ": " << result.output;
+        EXPECT_TRUE(Contains(result.output, c.message)) << c.name << ": " << result.output;
+        EXPECT_EQ(ReadFile(exe), c.contents) << c.name;
+    }
 }
 
 TEST(PackStamp, ReportsAMissingOrUnreadableFile) {
@@ -361,12 +442,6 @@ TEST(PackCheck, WarnsButPasses) {
              MakeZip(dir + "/package.zip", {{"SETUP.EXE", "x"}, {"d/" + std::string(182, 'n'), "y"}});
          },
          nullptr},
-        {"signed",
-         [](const std::string& dir) {
-             WriteFile(dir + "/setup.exe", MakeExecutable(true));
-             WriteFile(dir + "/wxp.tag", "");
-         },
-         "setup.exe carries an Authenticode signature (768 bytes)"},
         {"stray-tag-given-as-file-too",
          [](const std::string& dir) {
              WriteFile(dir + "/setup.exe", MakeExecutable() + "vst.tag\r\n" + std::string(300, 'd'));

@@ -354,6 +354,11 @@ static bool WriteTags(const BuildRequest& request, const std::string& aside) {
     return !request.Msi || CreateEmptyFile(JoinPath(aside, MsiTag));
 }
 
+// Signs one of the package's executables, before its tags are stamped.
+static bool SignInto(const std::string& aside, const char* name, const BuildRequest& request) {
+    return SignExecutable(JoinPath(aside, name), request.Signing, JoinPath(request.OutputDirectory, name));
+}
+
 // The names a package directory holds of its own: what --force may delete.
 static bool IsPackageFileName(const std::string& name) {
     std::vector<std::string> own = StampableTags();
@@ -536,6 +541,8 @@ int BuildPackage(const BuildRequest& request) {
     }
     const bool built =
         CopyInto(setup, aside, "setup.exe") && CopyInto(unzip, aside, "unzip.exe") &&
+        (!request.Signing.Wanted() ||
+         (SignInto(aside, "setup.exe", request) && SignInto(aside, "unzip.exe", request))) &&
         WriteTags(request, aside) &&
         WritePackageArchive(request.InstallerDirectory, files, JoinPath(aside, "package.zip"), kit);
     const bool checked = built && CheckPackage(aside, request.OutputDirectory) == 0;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/pack/signing.h"
+
 struct BuildRequest {
     std::string InstallerDirectory;  // holds SETUP.EXE at its root
     std::string OutputDirectory;
@@ -14,6 +16,7 @@ struct BuildRequest {
     std::string Kit;           // where setup.exe, unzip.exe (and zip.exe) are; "" beside pack
     std::string Setup;         // setup.exe to use instead of the kit's
     std::string Unzip;         // unzip.exe to use instead of the kit's
+    SigningRequest Signing;    // sign setup.exe and unzip.exe, before the tags are stamped
 };
 
 // Writes the package aside, checks it as 'pack check' does and moves it into

@@ -6,9 +6,11 @@
 #include <algorithm>
 
 #include "launcher/tail_scan.h"
+#include "tools/pack/cert_table.h"
 #include "tools/pack/file_names.h"
 #include "tools/pack/host_files.h"
 #include "tools/pack/package_view.h"
+#include "tools/pack/signing.h"
 
 // The longest temporary directory common among the launcher's targets:
 // Windows 2000/XP's, for a user name of 20 characters (the longest those
@@ -32,12 +34,14 @@ static void Fail(const std::string& text) {
     (void)fprintf(stderr, "pack: %s\n", text.c_str());
 }
 
-static std::string SignatureWarning(const std::string& name, const PeFacts& facts) {
-    return name + " carries an Authenticode signature (" + std::to_string(facts.SecuritySize) +
-           " bytes): data appended after it breaks the signature, and signing after stamping puts the "
-           "signature after the tags, out of the last " +
-           std::to_string(TailRegionSize) +
-           " bytes setup.exe reads; give signed packages their tags as files";
+static std::string PaddingCheckWarning(const std::string& name, const std::vector<std::string>& tags) {
+    std::string list;
+    for (const std::string& tag : tags) {
+        list += (list.empty() ? "" : ", ") + tag;
+    }
+    return name + " holds tags inside its signature's certificate table (" + list +
+           "): Windows rejects the signature where the certificate padding check (EnableCertPaddingCheck) is "
+           "on; for such machines give the tags as files (pack build --tag-files)";
 }
 
 bool CheckTagNames(const std::vector<std::string>& tags) {
@@ -70,6 +74,47 @@ static bool ReadExecutable(const std::string& executable, std::string& bytes) {
     return true;
 }
 
+// A signed executable takes its tags inside the certificate table, never
+// after it, where they would break the signature.
+static int StampSigned(const std::string& executable, const std::string& bytes,
+                       const std::vector<std::string>& tags, const char* shown) {
+    std::string stamped;
+    std::string problem;
+    if (!StampIntoCertTable(bytes, tags, stamped, problem)) {
+        Fail("refused, nothing changed: " + executable +
+             " is signed, so its tags go inside the signature's certificate table, but " + problem +
+             "; sign it again (pack sign) or give the tags as files");
+        return 1;
+    }
+    const std::vector<std::string> before = ReadCertTable(bytes).Tags;
+    std::string kept;
+    std::string added;
+    for (const std::string& tag : ReadCertTable(stamped).Tags) {
+        const bool old = std::find(before.begin(), before.end(), tag) != before.end();
+        const bool asked = std::find(tags.begin(), tags.end(), tag) != tags.end();
+        std::string& list = old ? kept : added;
+        if (asked || !old) {
+            list += (list.empty() ? "" : ", ") + tag;
+        }
+    }
+    if (!kept.empty()) {
+        printf("%s: already inside the signature, left alone: %s\n", shown, kept.c_str());
+    }
+    if (stamped == bytes) {
+        printf("%s: unchanged\n", shown);
+        return 0;
+    }
+    std::string error;
+    if (!ReplaceFileContents(executable, stamped, error)) {
+        Fail("cannot write " + executable + ", nothing changed: " + error);
+        return 1;
+    }
+    printf("%s: wrote %s inside the signature's certificate table (the signature stays valid)\n", shown,
+           added.c_str());
+    Warn(PaddingCheckWarning(shown, ReadCertTable(stamped).Tags));
+    return 0;
+}
+
 int StampTags(const std::string& executable, const std::vector<std::string>& tags,
               const std::string& shownAs) {
     const char* shown = (shownAs.empty() ? executable : shownAs).c_str();
@@ -84,7 +129,7 @@ int StampTags(const std::string& executable, const std::vector<std::string>& tag
     if (!facts.IsPe) {
         Warn(executable + " is not a Windows executable (no PE headers)");
     } else if (facts.SecuritySize != 0) {
-        Warn(SignatureWarning(executable, facts));
+        return StampSigned(executable, bytes, tags, shown);
     }
 
     // Every tag the tail shows now, and every tag asked for, must be seen afterwards.
@@ -194,7 +239,31 @@ static bool LocatePackage(const std::string& target, std::string& directory, std
     return true;
 }
 
-int ShowPackage(const std::string& target) {
+// One line on an executable's signature: "none", "valid, signed by ...", ...
+static std::string SignatureText(const SignatureReport& report) {
+    switch (report.State) {
+        case SignatureState::None:
+            return "none";
+        case SignatureState::Valid:
+            return "valid, signed by " + (report.Subject.empty() ? std::string("?") : report.Subject) + " (" +
+                   report.Detail + ")";
+        case SignatureState::Broken:
+            return "BROKEN: " + report.Detail;
+        case SignatureState::Unverified:
+            break;
+    }
+    return "present, " + report.Detail;
+}
+
+// The package's unzip.exe, read for its signature; "" when there is none.
+static std::string ExtractorIn(const std::string& directory, const std::vector<std::string>& names,
+                               std::string& bytes) {
+    const std::string name = FindNameIgnoringCase(names, ExtractorName);
+    std::string error;
+    return !name.empty() && ReadWholeFile(JoinPath(directory, name), bytes, error) ? name : "";
+}
+
+int ShowPackage(const std::string& target, const std::string& ca) {
     std::string directory;
     std::string executable;
     std::vector<std::string> names;
@@ -208,8 +277,16 @@ int ShowPackage(const std::string& target) {
     const PeFacts facts = ReadPeFacts(bytes);
     printf("executable: %s (%zu bytes, %s)\n", executable.c_str(), bytes.size(),
            facts.IsPe ? MachineName(facts.Machine).c_str() : "not a Windows executable");
-    if (facts.IsPe && facts.SecuritySize != 0) {
-        Warn(SignatureWarning(executable, facts));
+    const SignatureReport signature = CheckSignature(executable, bytes, ca);
+    printf("signature: %s\n", SignatureText(signature).c_str());
+    if (!signature.TagsInside.empty()) {
+        Warn(PaddingCheckWarning(executable, signature.TagsInside));
+    }
+    std::string extractorBytes;
+    const std::string extractor = ExtractorIn(directory, names, extractorBytes);
+    if (!extractor.empty()) {
+        printf("%s signature: %s\n", extractor.c_str(),
+               SignatureText(CheckSignature(JoinPath(directory, extractor), extractorBytes, ca)).c_str());
     }
     printf("package directory: %s\n\n", directory.c_str());
 
@@ -276,8 +353,26 @@ static void Caution(CheckReport& report, const std::string& text) {
     ++report.Warnings;
 }
 
+// One line on an executable's signature; a broken one is an error.
+static void CheckSigned(CheckReport& report, const std::string& name, const std::string& path,
+                        const std::string& bytes, const std::string& ca) {
+    const SignatureReport signature = CheckSignature(path, bytes, ca);
+    const std::string line = name + " signature: " + SignatureText(signature);
+    if (signature.State == SignatureState::Broken) {
+        Bad(report, line);
+    } else if (signature.State == SignatureState::Unverified) {
+        Caution(report, line);
+    } else {
+        Ok(line);
+    }
+    if (!signature.TagsInside.empty()) {
+        Caution(report, PaddingCheckWarning(name, signature.TagsInside));
+    }
+}
+
 static void CheckExecutable(CheckReport& report, const std::string& path,
-                            const std::vector<std::string>& names, std::vector<TagSighting>& sightings) {
+                            const std::vector<std::string>& names, std::vector<TagSighting>& sightings,
+                            const std::string& ca) {
     std::string bytes;
     std::string error;
     if (!ReadWholeFile(path, bytes, error)) {
@@ -290,9 +385,7 @@ static void CheckExecutable(CheckReport& report, const std::string& path,
     } else {
         Ok("setup.exe (" + std::to_string(bytes.size()) + " bytes, " + MachineName(facts.Machine) + ")");
     }
-    if (facts.IsPe && facts.SecuritySize != 0) {
-        Caution(report, SignatureWarning("setup.exe", facts));
-    }
+    CheckSigned(report, "setup.exe", path, bytes, ca);
     sightings = SightTags(bytes, names);
     if (TailSees(bytes, DebugTag)) {
         Caution(report, "debug.tag in the tail of setup.exe has no effect: only a file of that name counts");
@@ -370,7 +463,7 @@ static void CheckArchive(CheckReport& report, const std::string& directory, cons
     }
 }
 
-int CheckPackage(const std::string& directory, const std::string& shownAs) {
+int CheckPackage(const std::string& directory, const std::string& shownAs, const std::string& ca) {
     std::vector<std::string> names;
     if (!IsDirectory(directory) || !ListDirectory(directory, names)) {
         Fail("cannot read the package directory " + directory +
@@ -384,13 +477,19 @@ int CheckPackage(const std::string& directory, const std::string& shownAs) {
     if (executable.empty()) {
         Bad(report, "no setup.exe in the package directory");
     } else {
-        CheckExecutable(report, JoinPath(directory, executable), names, sightings);
+        CheckExecutable(report, JoinPath(directory, executable), names, sightings, ca);
     }
     const std::string extractor = FindNameIgnoringCase(names, ExtractorName);
     if (extractor.empty()) {
         Bad(report, "no unzip.exe in the package directory: setup.exe extracts package.zip with it");
     } else {
-        Ok(extractor);
+        std::string bytes;
+        std::string error;
+        if (ReadWholeFile(JoinPath(directory, extractor), bytes, error)) {
+            CheckSigned(report, extractor, JoinPath(directory, extractor), bytes, ca);
+        } else {
+            Bad(report, "cannot read " + extractor + ": " + error);
+        }
     }
     const std::string archive = FindNameIgnoringCase(names, ArchiveName);
     if (archive.empty()) {

@@ -11,12 +11,14 @@
 int StampTags(const std::string& executable, const std::vector<std::string>& tags,
               const std::string& shownAs = "");
 
-// What the launcher will see of a package directory or executable.
-int ShowPackage(const std::string& target);
+// What the launcher will see of a package directory or executable, and the
+// executables' signatures (their chains checked against ca when given).
+int ShowPackage(const std::string& target, const std::string& ca = "");
 
 // Checks a package directory for what the launcher and the extractor need;
-// the report calls it shownAs when that is given.
-int CheckPackage(const std::string& directory, const std::string& shownAs = "");
+// the report calls it shownAs when that is given; signatures' chains are
+// checked against the CA certificates in ca when given.
+int CheckPackage(const std::string& directory, const std::string& shownAs = "", const std::string& ca = "");
 
 // true when every name is a tag that can be stamped; else says why not.
 bool CheckTagNames(const std::vector<std::string>& tags);

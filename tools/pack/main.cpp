@@ -13,13 +13,15 @@
 #include "tools/pack/build_package.h"
 #include "tools/pack/commands.h"
 #include "tools/pack/package_view.h"
+#include "tools/pack/signing.h"
 
 static void PrintUsage(FILE* stream) {
     (void)fputs(
         "usage: pack build INSTALLER_DIR OUT_DIR TAG... [options]\n"
         "       pack stamp SETUP.EXE TAG...\n"
-        "       pack show DIRECTORY|SETUP.EXE\n"
-        "       pack check DIRECTORY\n"
+        "       pack sign DIRECTORY --sign-cert CERT.pem --sign-key KEY.pem | --sign-pkcs12 FILE.p12\n"
+        "       pack show DIRECTORY|SETUP.EXE [--ca CA.pem]\n"
+        "       pack check DIRECTORY [--ca CA.pem]\n"
         "       pack --help | --version\n",
         stream);
 }
@@ -30,11 +32,12 @@ static void PrintHelp() {
         "    pack - make and check setup.exe packages\n"
         "\n"
         "SYNOPSIS\n"
-        "    pack build INSTALLER_DIR OUT_DIR TAG... [--msi] [--tags-as-files] [--force]\n"
-        "               [--kit DIR] [--setup FILE] [--unzip FILE]\n"
+        "    pack build INSTALLER_DIR OUT_DIR TAG... [--msi] [--tag-files] [--force]\n"
+        "               [--kit DIR] [--setup FILE] [--unzip FILE] [SIGNING]\n"
         "    pack stamp SETUP.EXE TAG...\n"
-        "    pack show DIRECTORY|SETUP.EXE\n"
-        "    pack check DIRECTORY\n"
+        "    pack sign DIRECTORY SIGNING\n"
+        "    pack show DIRECTORY|SETUP.EXE [--ca CA.pem]\n"
+        "    pack check DIRECTORY [--ca CA.pem]\n"
         "    pack --help | --version\n"
         "\n"
         "DESCRIPTION\n"
@@ -60,29 +63,49 @@ static void PrintHelp() {
         "        not empty, a file it cannot read, and archive paths too long for\n"
         "        MAX_PATH under the working directory named below.\n"
         "        --msi            also an msi.tag file (Windows Installer switches)\n"
-        "        --tags-as-files  the tags as empty files instead of lines in setup.exe\n"
+        "        --tag-files      the tags as empty files instead of lines in setup.exe\n"
+        "                         (also --tags-as-files)\n"
         "        --force          replace an OUT_DIR that is not empty\n"
         "        --kit DIR        take setup.exe, unzip.exe (and on Windows zip.exe)\n"
         "                         from DIR; by default from pack's own folder\n"
         "        --setup FILE, --unzip FILE   take that one from FILE\n"
+        "        SIGNING          sign setup.exe and unzip.exe first, then stamp (see sign)\n"
         "\n"
         "    stamp SETUP.EXE TAG...\n"
         "        Appends each TAG as a line ending in CR LF. Tags the tail already shows\n"
         "        are left alone. Refuses, changing nothing, when a name is not a tag or\n"
         "        when afterwards any of the tags would lie outside the last 256 bytes.\n"
-        "        Warns when SETUP.EXE is signed (Authenticode): appending breaks the\n"
-        "        signature, and signing after stamping moves the tags out of the tail.\n"
+        "        A signed (Authenticode) SETUP.EXE takes the tag lines inside its\n"
+        "        certificate table, after the signature, where they are not hashed:\n"
+        "        the signature stays valid. Stamping again rewrites them there, each\n"
+        "        tag once. Refuses when the table does not end the file or is not one\n"
+        "        aligned PKCS#7 entry. Windows rejects such a signature where the\n"
+        "        certificate padding check (EnableCertPaddingCheck) is on.\n"
         "        The file is replaced in one step, so an error leaves it as it was.\n"
+        "\n"
+        "    sign DIRECTORY SIGNING\n"
+        "        Signs the package's setup.exe and unzip.exe with SHA-256 through\n"
+        "        osslsigncode, replacing an old signature; tags setup.exe carried are\n"
+        "        written back inside the new signature. pack.exe does not sign: sign\n"
+        "        with signtool, then run pack stamp. SIGNING is\n"
+        "        --sign-cert CERT.pem --sign-key KEY.pem, or --sign-pkcs12 FILE.p12;\n"
+        "        --sign-password-file FILE  the key's password, its first line (never\n"
+        "                                   on the command line)\n"
+        "        --timestamp URL            an RFC 3161 time-stamping server\n"
         "\n"
         "    show DIRECTORY|SETUP.EXE\n"
         "        Lists the tags setup.exe will see, each marked with where it was found\n"
-        "        (tail, file), and the Windows versions the package installs on.\n"
+        "        (tail, file), the signatures of setup.exe and unzip.exe, and the\n"
+        "        Windows versions the package installs on.\n"
         "\n"
         "    check DIRECTORY\n"
         "        Checks a package directory: setup.exe, unzip.exe and package.zip\n"
         "        present; package.zip readable by Info-ZIP and holding SETUP.EXE at its\n"
         "        root; at least one version tag; no tag text cut off from the tail by\n"
-        "        data appended after it. Warns about a signed setup.exe, debug.tag in the\n"
+        "        data appended after it; each executable's signature none, valid (the\n"
+        "        signer, with the chain checked against --ca CA.pem when given) or\n"
+        "        broken, an error (verified with osslsigncode; pack.exe does not\n"
+        "        verify). Warns about tags inside a signature, debug.tag in the\n"
         "        package directory, PostProcess.cmd at the archive root, and archive\n"
         "        paths longer than MAX_PATH (260) allows under the working directory\n"
         "        %s\n"
@@ -112,6 +135,7 @@ static void PrintHelp() {
         "EXAMPLES\n"
         "    pack build installer pkg wxp.tag vst.tag\n"
         "    pack stamp pkg/setup.exe wxp.tag vst.tag\n"
+        "    pack build installer pkg wxp.tag vst.tag --sign-cert cert.pem --sign-key key.pem\n"
         "    pack show pkg\n"
         "    pack check pkg\n",
         MsiTag, ExitCodeTag, LogTag, DebugTag);
@@ -124,6 +148,16 @@ static int BadUsage(const char* problem) {
     return 2;
 }
 
+// The signing options' values, which build and sign take alike.
+static std::string* SigningValue(const std::string& arg, SigningRequest& signing) {
+    return arg == "--sign-cert"            ? &signing.Cert
+           : arg == "--sign-key"           ? &signing.Key
+           : arg == "--sign-pkcs12"        ? &signing.Pkcs12
+           : arg == "--sign-password-file" ? &signing.PasswordFile
+           : arg == "--timestamp"          ? &signing.Timestamp
+                                           : nullptr;
+}
+
 // pack build's arguments: the two folders, the tags, and its options.
 static int Build(const std::vector<std::string>& args) {
     BuildRequest request;
@@ -133,7 +167,7 @@ static int Build(const std::vector<std::string>& args) {
         std::string* value = arg == "--kit"     ? &request.Kit
                              : arg == "--setup" ? &request.Setup
                              : arg == "--unzip" ? &request.Unzip
-                                                : nullptr;
+                                                : SigningValue(arg, request.Signing);
         if (value != nullptr) {
             if (i + 1 == args.size() || args[i + 1].empty()) {
                 return BadUsage((arg + " needs a value").c_str());
@@ -141,7 +175,7 @@ static int Build(const std::vector<std::string>& args) {
             *value = args[++i];
         } else if (arg == "--msi") {
             request.Msi = true;
-        } else if (arg == "--tags-as-files") {
+        } else if (arg == "--tags-as-files" || arg == "--tag-files") {
             request.TagsAsFiles = true;
         } else if (arg == "--force") {
             request.Force = true;
@@ -153,6 +187,10 @@ static int Build(const std::vector<std::string>& args) {
     }
     if (positional.size() < 3) {
         return BadUsage("build needs an installer folder, an output folder and at least one tag");
+    }
+    const std::string signing = SigningProblem(request.Signing);
+    if (!signing.empty()) {
+        return BadUsage(signing.c_str());
     }
     request.InstallerDirectory = positional[0];
     request.OutputDirectory = positional[1];
@@ -176,10 +214,34 @@ static int Run(const std::vector<std::string>& args) {
     if (command == "build") {
         return Build(args);
     }
+    // sign takes the signing options, show and check --ca; stamp none.
+    SigningRequest signing;
+    std::string ca;
+    std::vector<std::string> plain = {command};
     for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i].size() > 1 && args[i][0] == '-') {
-            return BadUsage(("unknown option " + args[i]).c_str());
+        const std::string& arg = args[i];
+        std::string* value = command == "sign" ? SigningValue(arg, signing)
+                             : (command == "show" || command == "check") && arg == "--ca" ? &ca
+                                                                                          : nullptr;
+        if (value != nullptr) {
+            if (i + 1 == args.size() || args[i + 1].empty()) {
+                return BadUsage((arg + " needs a value").c_str());
+            }
+            *value = args[++i];
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return BadUsage(("unknown option " + arg).c_str());
+        } else {
+            plain.push_back(arg);
         }
+    }
+    if (command == "sign") {
+        const std::string problem = SigningProblem(signing);
+        if (plain.size() != 2 || !problem.empty() || !signing.Wanted()) {
+            return BadUsage(plain.size() != 2 ? "sign needs exactly one package"
+                            : problem.empty() ? "sign needs --sign-cert and --sign-key, or --sign-pkcs12"
+                                              : problem.c_str());
+        }
+        return SignPackage(plain[1], signing);
     }
     if (command == "stamp") {
         if (args.size() < 3) {
@@ -188,10 +250,10 @@ static int Run(const std::vector<std::string>& args) {
         return StampTags(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
     }
     if (command == "show" || command == "check") {
-        if (args.size() != 2) {
+        if (plain.size() != 2) {
             return BadUsage((command + " needs exactly one package").c_str());
         }
-        return command == "show" ? ShowPackage(args[1]) : CheckPackage(args[1]);
+        return command == "show" ? ShowPackage(plain[1], ca) : CheckPackage(plain[1], "", ca);
     }
     return BadUsage(("unknown command " + command).c_str());
 }

@@ -1,0 +1,54 @@
+// The Authenticode certificate table at the end of a signed executable, and
+// tags written inside it, after the signature's PKCS#7 blob: that part is
+// not hashed, so the signature stays valid, and it ends the file, where the
+// launcher reads its tags.
+#pragma once
+
+#include <stddef.h>
+
+#include <string>
+#include <vector>
+
+struct CertTable {
+    bool Signed = false;            // the security directory names a table
+    std::string Problem;            // why tags cannot be written in it; "" when they can
+    size_t Offset = 0;              // where the table starts (the WIN_CERTIFICATE)
+    size_t Size = 0;                // the directory's size: the whole table
+    size_t BlobEnd = 0;             // the first byte after the PKCS#7 blob
+    size_t EntryOffset = 0;         // the security directory entry's offset in the file
+    size_t ChecksumOffset = 0;      // the optional header's CheckSum field
+    std::vector<std::string> Tags;  // tag lines after the blob, in order
+};
+
+// The certificate table of an executable's bytes. Problem names the first
+// thing that does not hold: the table lies within the file, ends it, starts
+// on an 8-byte boundary and is a multiple of 8 bytes long; it holds one
+// WIN_CERTIFICATE (revision 2.0, PKCS#7 signed data) whose length, padded
+// to 8 bytes, is the table's and whose DER blob fits in it; after the blob come only tag lines
+// (CR LF each) and zero bytes.
+CertTable ReadCertTable(const std::string& file);
+
+// The executable with tags written inside its certificate table after the
+// blob: the tags already there, in their order, then those asked for that
+// are not, each once, as lines ending in CR LF, then zeros to the next
+// multiple of 8. The WIN_CERTIFICATE's length, the directory's size and (when
+// it is set) the PE checksum are updated. Afterwards the result is read back
+// and compared: the table's bounds, sizes and alignment, the blob and every
+// byte before the table unchanged but those three fields, and every tag
+// within the last 256 bytes. false with problem set, and stamped untouched,
+// when anything does not hold.
+bool StampIntoCertTable(const std::string& file, const std::vector<std::string>& tags, std::string& stamped,
+                        std::string& problem);
+
+// The executable without its signature: the bytes before the certificate
+// table, with the security directory entry cleared and the checksum updated.
+// false with problem set when the table does not end the file.
+bool StripSignature(const std::string& file, std::string& unsigned_, std::string& problem);
+
+// Tag lines (each a known tag and CR LF), then only zeros, in [from, to) of
+// file: "" with the tags added in order, else what else is there.
+std::string ReadTagLines(const std::string& file, size_t from, size_t to, std::vector<std::string>& tags);
+
+// The PE checksum of an executable's bytes, as the image loader computes it
+// (the CheckSum field itself counted as zero).
+unsigned PeChecksum(const std::string& file, size_t checksumOffset);
