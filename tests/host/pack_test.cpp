@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -489,6 +490,16 @@ TEST(PackUsage, BadUsageExitsWithTwo) {
         {{"build", "in", "out"},
          "pack: build needs an installer folder, an output folder and at least one tag\n"},
         {{"build", "in", "out", "wxp.tag", "--kit"}, "pack: --kit needs a value\n"},
+        // A password is never taken on the command line.
+        {{"build", "in", "out", "wxp.tag", "--sign-password", "secret"},
+         "pack: unknown option --sign-password\n"},
+        {{"build", "in", "out", "wxp.tag", "--sign-cert", "c.pem"},
+         "pack: --sign-cert and --sign-key go together\n"},
+        {{"sign", "pkg", "--sign-pkcs12", "a.p12", "--sign-key", "k.pem"},
+         "pack: --sign-pkcs12 replaces --sign-cert and --sign-key: give one or the other\n"},
+        {{"sign", "pkg", "--timestamp", "http://127.0.0.1/"},
+         "pack: --sign-password-file and --timestamp need"},
+        {{"stamp", "setup.exe", "wxp.tag", "--ca", "ca.pem"}, "pack: unknown option --ca\n"},
     };
     for (const auto& c : cases) {
         PackResult result = RunPack(c.args);
@@ -781,4 +792,177 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(Contains(result.output, "cannot run zip to write package.zip")) << result.output;
     EXPECT_EQ(Names(base), (std::vector<std::string>{"inst", "pkg"}));
+}
+
+namespace {
+
+// A throwaway CA, a code-signing certificate it issued (also as PKCS#12 with
+// a password in a file), and a second CA that issued nothing here: made by
+// openssl for these tests, never kept.
+class PackSigned : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        keys = Scratch("signing-keys-" + std::to_string(getpid()));  // one per test program run
+        const std::string made = Shell(
+            "(set -e; cd " + Quote(keys) +
+            "; printf 'basicConstraints=CA:FALSE\\nkeyUsage=critical,digitalSignature\\n"
+            "extendedKeyUsage=codeSigning\\n' >ext.cnf"
+            "; for ca in ca other; do openssl req -x509 -newkey rsa:2048 -nodes -keyout $ca.key -out $ca.pem"
+            " -days 2 -subj \"/CN=Pack Test $ca\" -addext basicConstraints=critical,CA:TRUE"
+            " -addext keyUsage=critical,keyCertSign; done"
+            "; openssl req -newkey rsa:2048 -nodes -keyout key.pem -out cert.csr -subj '/CN=Pack Test "
+            "Publisher'"
+            "; openssl x509 -req -in cert.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile "
+            "ext.cnf"
+            " -out cert.pem; printf 'pass word\\n' >password.txt"
+            "; openssl pkcs12 -export -in cert.pem -inkey key.pem -certfile ca.pem -out bundle.p12"
+            " -passout file:password.txt) >/dev/null 2>&1 && echo made");
+        ASSERT_TRUE(Contains(made, "made\n")) << made;
+    }
+    // A kit whose setup.exe and unzip.exe are executables, as signing needs.
+    static std::string MakeSignableKit(const std::string& name) {
+        std::string dir = Scratch(name);
+        WriteFile(dir + "/setup.exe", MakeExecutable());
+        WriteFile(dir + "/unzip.exe", MakeExecutable());
+        return dir;
+    }
+    static std::string Verify(const std::string& exe, const std::string& ca = "ca.pem") {
+        return Shell("osslsigncode verify -CAfile " + Quote(keys + "/" + ca) + " -in " + Quote(exe));
+    }
+    // The file ends with lines, then zeros to a multiple of 8 bytes.
+    static bool EndsWithLines(const std::string& bytes, const std::string& lines) {
+        const size_t end = bytes.find_last_not_of('\0') + 1;
+        return bytes.size() % 8 == 0 && bytes.size() - end < 8 && end >= lines.size() &&
+               bytes.compare(end - lines.size(), lines.size(), lines) == 0;
+    }
+    static std::string keys;
+};
+std::string PackSigned::keys;
+
+}  // namespace
+
+TEST_F(PackSigned, BuildSignsThenStampsAndCheckTellsAValidSignatureFromABrokenOne) {
+    const std::string installer = MakeInstallerFolder("signed-installer");
+    const std::string kit = MakeSignableKit("signed-kit");
+    const std::string out = Scratch("signed-out") + "/pkg";
+    PackResult built = RunPack({"build", "--kit", kit, installer, out, "wxp.tag", "vst.tag", "--sign-cert",
+                                keys + "/cert.pem", "--sign-key", keys + "/key.pem"});
+    ASSERT_EQ(built.exitCode, 0) << built.output;
+    EXPECT_TRUE(Contains(built.output, out + "/setup.exe: signed (SHA-256)\n")) << built.output;
+    for (const char* name : {"/setup.exe", "/unzip.exe"}) {
+        const std::string verified = Verify(out + name);
+        EXPECT_TRUE(Contains(verified, "Signature verification: ok")) << name << verified;
+        EXPECT_FALSE(Contains(verified, "invalid PE checksum")) << name << verified;
+    }
+    const std::string exe = out + "/setup.exe";
+    EXPECT_TRUE(EndsWithLines(ReadFile(exe), "wxp.tag\r\nvst.tag\r\n"));
+
+    PackResult checked = RunPack({"check", out, "--ca", keys + "/ca.pem"});
+    EXPECT_EQ(checked.exitCode, 0) << checked.output;
+    EXPECT_TRUE(Contains(checked.output,
+                         "  ok       setup.exe signature: valid, signed by /CN=Pack Test Publisher "
+                         "(chain checked against " +
+                             keys + "/ca.pem)\n"))
+        << checked.output;
+    EXPECT_TRUE(
+        Contains(checked.output, "  ok       unzip.exe signature: valid, signed by /CN=Pack Test Publisher"))
+        << checked.output;
+    EXPECT_TRUE(Contains(checked.output,
+                         "  warning  setup.exe holds tags inside its signature's certificate table "
+                         "(wxp.tag, vst.tag): Windows rejects the signature where the certificate "
+                         "padding check (EnableCertPaddingCheck) is on"))
+        << checked.output;
+    EXPECT_TRUE(Contains(checked.output, "\n0 errors, 2 warnings\n")) << checked.output;
+    PackResult shown = RunPack({"show", out});
+    EXPECT_TRUE(Contains(shown.output,
+                         "\nsignature: valid, signed by /CN=Pack Test Publisher (the signed bytes "
+                         "match; chain not checked: unable to get local issuer certificate"))
+        << shown.output;
+    EXPECT_TRUE(Contains(shown.output, "  wxp.tag    tail\n")) << shown.output;
+
+    // Stamping twice keeps one set of tags, and the signature.
+    for (int i = 0; i < 2; ++i) {
+        PackResult stamped = RunPack({"stamp", exe, "vst.tag", "msi.tag"});
+        EXPECT_EQ(stamped.exitCode, 0) << stamped.output;
+    }
+    const std::string bytes = ReadFile(exe);
+    EXPECT_TRUE(EndsWithLines(bytes, "wxp.tag\r\nvst.tag\r\nmsi.tag\r\n"));
+    EXPECT_EQ(bytes.find("vst.tag", TableOffset), bytes.rfind("vst.tag"));
+    EXPECT_TRUE(Contains(Verify(exe), "Signature verification: ok"));
+
+    // Another CA's chain, a changed byte in the signed image, data after the table: broken.
+    PackResult otherCa = RunPack({"check", out, "--ca", keys + "/other.pem"});
+    EXPECT_EQ(otherCa.exitCode, 1) << otherCa.output;
+    EXPECT_TRUE(Contains(otherCa.output,
+                         "  error    setup.exe signature: BROKEN: osslsigncode verify fails: "
+                         "unable to get local issuer certificate (CA " +
+                             keys + "/other.pem)\n"))
+        << otherCa.output;
+    std::string changed = bytes;
+    changed[0x210] ^= 1;
+    WriteFile(exe, changed);
+    checked = RunPack({"check", out});
+    EXPECT_EQ(checked.exitCode, 1) << checked.output;
+    EXPECT_TRUE(Contains(checked.output,
+                         "  error    setup.exe signature: BROKEN: the signed bytes were changed after "
+                         "signing"))
+        << checked.output;
+    WriteFile(out + "/unzip.exe", ReadFile(out + "/unzip.exe") + "wxp.tag\r\n");
+    checked = RunPack({"check", out});
+    EXPECT_TRUE(Contains(checked.output,
+                         "  error    unzip.exe signature: BROKEN: the certificate table does not end "
+                         "the file: 9 bytes follow it"))
+        << checked.output;
+    EXPECT_TRUE(Contains(checked.output, "\n2 errors, 2 warnings\n")) << checked.output;
+}
+
+TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
+    const std::string installer = MakeInstallerFolder("signed-files-installer");
+    const std::string kit = MakeSignableKit("signed-files-kit");
+    const std::string out = Scratch("signed-files-out") + "/pkg";
+    const std::vector<std::string> pkcs12 = {"--sign-pkcs12", keys + "/bundle.p12", "--sign-password-file",
+                                             keys + "/password.txt"};
+    std::vector<std::string> args = {"build", "--kit", kit, installer, out, "wxp.tag", "--tag-files"};
+    args.insert(args.end(), pkcs12.begin(), pkcs12.end());
+    PackResult built = RunPack(args);
+    ASSERT_EQ(built.exitCode, 0) << built.output;
+    EXPECT_EQ(Names(out), (std::vector<std::string>{"package.zip", "setup.exe", "unzip.exe", "wxp.tag"}));
+    EXPECT_TRUE(Contains(Verify(out + "/setup.exe"), "Signature verification: ok"));
+    PackResult checked = RunPack({"check", out, "--ca", keys + "/ca.pem"});
+    EXPECT_EQ(checked.exitCode, 0) << checked.output;
+    EXPECT_TRUE(Contains(checked.output, "\n0 errors, 1 warning\n")) << checked.output;
+    EXPECT_FALSE(Contains(checked.output, "EnableCertPaddingCheck")) << checked.output;
+
+    // pack sign: the tags appended to an unsigned setup.exe go inside the new
+    // signature; a wrong password changes nothing.
+    const std::string dir = Scratch("sign-package");
+    WriteFile(dir + "/setup.exe", MakeExecutable() + "wxp.tag\r\nmsi.tag\r\n");
+    WriteFile(dir + "/unzip.exe", MakeExecutable());
+    WriteFile(keys + "/wrong.txt", "wrong\n");
+    PackResult wrong = RunPack(
+        {"sign", dir, "--sign-pkcs12", keys + "/bundle.p12", "--sign-password-file", keys + "/wrong.txt"});
+    EXPECT_EQ(wrong.exitCode, 1) << wrong.output;
+    EXPECT_TRUE(Contains(wrong.output, "pack: osslsigncode failed signing " + dir + "/setup.exe"))
+        << wrong.output;
+    EXPECT_EQ(ReadFile(dir + "/setup.exe"), MakeExecutable() + "wxp.tag\r\nmsi.tag\r\n");
+    EXPECT_EQ(Names(dir), (std::vector<std::string>{"setup.exe", "unzip.exe"}));
+    args = {"sign", dir};
+    args.insert(args.end(), pkcs12.begin(), pkcs12.end());
+    PackResult signedPackage = RunPack(args);
+    EXPECT_EQ(signedPackage.exitCode, 0) << signedPackage.output;
+    EXPECT_TRUE(Contains(signedPackage.output,
+                         "setup.exe: signed (SHA-256), tags inside the signature: wxp.tag, "
+                         "msi.tag\n"))
+        << signedPackage.output;
+    const std::string bytes = ReadFile(dir + "/setup.exe");
+    EXPECT_TRUE(EndsWithLines(bytes, "wxp.tag\r\nmsi.tag\r\n"));
+    EXPECT_EQ(bytes.find("wxp.tag\r\n"), bytes.rfind("wxp.tag\r\n"));
+    EXPECT_TRUE(Contains(Verify(dir + "/setup.exe"), "Signature verification: ok"));
+    EXPECT_TRUE(Contains(Verify(dir + "/unzip.exe"), "Signature verification: ok"));
+    // Signed again: the old signature is replaced, the tags carried over once.
+    EXPECT_EQ(RunPack(args).exitCode, 0);
+    const std::string again = ReadFile(dir + "/setup.exe");
+    EXPECT_TRUE(EndsWithLines(again, "wxp.tag\r\nmsi.tag\r\n"));
+    EXPECT_EQ(again.find("wxp.tag\r\n"), again.rfind("wxp.tag\r\n"));
+    EXPECT_TRUE(Contains(Verify(dir + "/setup.exe"), "Signature verification: ok"));
 }
