@@ -248,11 +248,13 @@ SignatureReport CheckSignature(const std::string& path, const std::string& bytes
     int status = -1;
     const std::string output = Verify(path, ca, status);
     report.Subject = ValueAfter(output, "Subject:");
-    const std::string error = ValueAfter(output, "Error:");
+    // OpenSSL's reason, which osslsigncode passes on.
+    const std::string verifyError = ValueAfter(output, "Verify error:");
+    const std::string error = verifyError.empty() ? ValueAfter(output, "Error:") : verifyError;
     if (status < 0) {
         report.State = SignatureState::Unverified;
         report.Detail = NotVerified;
-    } else if (output.find("MISMATCH") != std::string::npos) {
+    } else if (ValueAfter(output, "Calculated message digest").find("MISMATCH") != std::string::npos) {
         report.State = SignatureState::Broken;
         report.Detail = "the signed bytes were changed after signing (osslsigncode: digest mismatch)";
     } else if (status == 0 && output.find("Signature verification: ok") != std::string::npos) {
