@@ -93,7 +93,7 @@ CertTable ReadCertTable(const std::string& file) {
     table.Size = facts.SecuritySize;
     const size_t optional = Get(file, 0x3c, 4) + 24;
     table.ChecksumOffset = optional + 64;
-    table.EntryOffset = optional + (Get(file, optional, 2) == 0x20b ? 112 : 96) + 4 * 8;
+    table.EntryOffset = optional + (Get(file, optional, 2) == 0x20b ? 112 : 96) + static_cast<size_t>(4 * 8);
     if (table.Offset > file.size() || file.size() - table.Offset < table.Size) {
         table.Problem = "the certificate table (" + std::to_string(table.Size) + " bytes at " +
                         std::to_string(table.Offset) + ") passes the end of the file";
