@@ -966,3 +966,68 @@ TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
     EXPECT_EQ(again.find("wxp.tag\r\n"), again.rfind("wxp.tag\r\n"));
     EXPECT_TRUE(Contains(Verify(dir + "/setup.exe"), "Signature verification: ok"));
 }
+
+TEST_F(PackSigned, TimestampsThroughAnRfc3161ServerOnThisMachine) {
+    // A time-stamping authority that the test CA certified, answering on
+    // 127.0.0.1 through openssl ts.
+    const std::string tsa = Scratch("signed-tsa");
+    WriteFile(tsa + "/tsa.cnf",
+              "[tsa]\ndefault_tsa = tsa1\n[tsa1]\nserial = ./serial\nsigner_cert = ./tsa.pem\n"
+              "signer_key = ./tsa.key\nsigner_digest = sha256\ndefault_policy = 1.2.3.4.1\n"
+              "digests = sha256\naccuracy = secs:1\ness_cert_id_alg = sha256\ncerts = ./tsa.pem\n");
+    WriteFile(tsa + "/serial", "01\n");
+    WriteFile(tsa + "/server.py",
+              "import http.server, subprocess\n"
+              "class Reply(http.server.BaseHTTPRequestHandler):\n"
+              "    def do_POST(self):\n"
+              "        open('query.tsq', 'wb').write(self.rfile.read(int(self.headers['Content-Length'])))\n"
+              "        subprocess.run(['openssl', 'ts', '-reply', '-config', 'tsa.cnf', '-queryfile', "
+              "'query.tsq',\n"
+              "                        '-out', 'reply.tsr'], check=True, capture_output=True)\n"
+              "        data = open('reply.tsr', 'rb').read()\n"
+              "        self.send_response(200)\n"
+              "        self.send_header('Content-Type', 'application/timestamp-reply')\n"
+              "        self.send_header('Content-Length', str(len(data)))\n"
+              "        self.end_headers()\n"
+              "        self.wfile.write(data)\n"
+              "server = http.server.HTTPServer(('127.0.0.1', 0), Reply)\n"
+              "open('port.txt', 'w').write(str(server.server_address[1]))\n"
+              "server.serve_forever()\n");
+    const std::string made =
+        Shell("(set -e; cd " + Quote(tsa) +
+              "; openssl req -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.csr -subj '/CN=Pack Test TSA'"
+              "; printf 'basicConstraints=CA:FALSE\\nkeyUsage=critical,digitalSignature\\n"
+              "extendedKeyUsage=critical,timeStamping\\n' >ext.cnf"
+              "; openssl x509 -req -in tsa.csr -CA ../" +
+              fs::path(keys).filename().string() + "/ca.pem -CAkey ../" + fs::path(keys).filename().string() +
+              "/ca.key -CAcreateserial -days 2 -extfile ext.cnf -out tsa.pem) >/dev/null 2>&1 && echo made");
+    ASSERT_TRUE(Contains(made, "made\n")) << made;
+    const std::string pid =
+        Shell("cd " + Quote(tsa) + " && { python3 server.py >server.log 2>&1 & echo $!; }");
+    for (int i = 0; i < 100 && ReadFile(tsa + "/port.txt").empty(); ++i) {
+        Shell("sleep 0.1");
+    }
+    const std::string url = "http://127.0.0.1:" + ReadFile(tsa + "/port.txt") + "/";
+    const std::string dir = Scratch("signed-tsa-package");
+    WriteFile(dir + "/setup.exe", MakeExecutable() + "wxp.tag\r\n");
+    WriteFile(dir + "/unzip.exe", MakeExecutable());
+    PackResult signedPackage = RunPack({"sign", dir, "--sign-cert", keys + "/cert.pem", "--sign-key",
+                                        keys + "/key.pem", "--timestamp", url});
+    Shell("kill " + pid);
+    EXPECT_EQ(signedPackage.exitCode, 0) << signedPackage.output << ReadFile(tsa + "/server.log");
+    const std::string verified =
+        Shell("osslsigncode verify -CAfile " + Quote(keys + "/ca.pem") + " -TSA-CAfile " +
+              Quote(keys + "/ca.pem") + " -in " + Quote(dir + "/setup.exe"));
+    EXPECT_TRUE(Contains(verified, "Timestamp Server Signature verification: ok")) << verified;
+    EXPECT_TRUE(Contains(verified, "Signature verification: ok")) << verified;
+    PackResult checked = RunPack({"check", dir, "--ca", keys + "/ca.pem"});
+    EXPECT_TRUE(Contains(checked.output, "(chain checked against " + keys + "/ca.pem; time-stamped)"))
+        << checked.output;
+
+    // With the server gone, signing fails and changes nothing.
+    const std::string before = ReadFile(dir + "/setup.exe");
+    PackResult gone = RunPack({"sign", dir, "--sign-cert", keys + "/cert.pem", "--sign-key",
+                               keys + "/key.pem", "--timestamp", url});
+    EXPECT_EQ(gone.exitCode, 1) << gone.output;
+    EXPECT_EQ(ReadFile(dir + "/setup.exe"), before);
+}

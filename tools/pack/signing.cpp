@@ -194,7 +194,7 @@ bool SignExecutable(const std::string& path, const SigningRequest& request, cons
 static std::string Verify(const std::string& path, const std::string& ca, int& status) {
     std::vector<std::string> args = {"verify", "-in", path};
     if (!ca.empty()) {
-        args.insert(args.end(), {"-CAfile", ca});
+        args.insert(args.end(), {"-CAfile", ca, "-TSA-CAfile", ca});
     }
     return RunSigner(args, status);
 }
@@ -261,6 +261,9 @@ SignatureReport CheckSignature(const std::string& path, const std::string& bytes
         report.State = SignatureState::Valid;
         report.Detail =
             "chain checked against " + (ca.empty() ? std::string("the system's CA certificates") : ca);
+        if (output.find("Timestamp Server Signature verification: ok") != std::string::npos) {
+            report.Detail += "; time-stamped";
+        }
     } else if (ca.empty() && output.find("Calculated message digest") != std::string::npos) {
         report.State = SignatureState::Valid;
         report.Detail = "the signed bytes match; chain not checked: " +
