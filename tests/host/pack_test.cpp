@@ -254,6 +254,8 @@ TEST(PackStamp, WritesTagsInsideTheCertificateTableOfASignedExecutable) {
     longBlob.replace(TableOffset + 10, 2, "\x02\xf5");
     std::string wrongType = image;
     Put(wrongType, TableOffset + 6, 1, 2);
+    std::string overlaps = image;
+    Put(overlaps, 0x58 + 96 + 16 * 8 + 16, 0x208, 4);  // the section's raw data runs into the table
     std::string pastEnd = image;
     Put(pastEnd, SecurityEntry + 4, TableSize + 8, 4);
     Put(pastEnd, TableOffset, TableSize + 8, 4);
@@ -270,6 +272,7 @@ TEST(PackStamp, WritesTagsInsideTheCertificateTableOfASignedExecutable) {
         {"zeros-then-data", zerosThenData, "holds data after the zeros that follow the signature"},
         {"long-blob", longBlob, "holds no readable PKCS#7 blob"},
         {"past-end", pastEnd, "(776 bytes at 1024) passes the end of the file"},
+        {"overlaps", overlaps, "the certificate table (at 1024) overlaps the image's headers or sections"},
     };
     for (const auto& c : cases) {
         WriteFile(exe, c.contents);

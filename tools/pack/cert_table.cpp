@@ -105,6 +105,11 @@ CertTable ReadCertTable(const std::string& file) {
                         " bytes follow it (data appended after signing)";
         return table;
     }
+    if (table.Offset < facts.ImageEnd) {
+        table.Problem = "the certificate table (at " + std::to_string(table.Offset) +
+                        ") overlaps the image's headers or sections";
+        return table;
+    }
     if (table.Offset % Alignment != 0 || table.Size % Alignment != 0 || table.Size < CertHeaderSize) {
         table.Problem = "the certificate table (" + std::to_string(table.Size) + " bytes at " +
                         std::to_string(table.Offset) + ") is not aligned to 8 bytes";

@@ -21,7 +21,8 @@ struct CertTable {
 };
 
 // The certificate table of an executable's bytes. Problem names the first
-// thing that does not hold: the table lies within the file, ends it, starts
+// thing that does not hold: the table lies within the file, ends it, follows
+// the image, starts
 // on an 8-byte boundary and is a multiple of 8 bytes long; it holds one
 // WIN_CERTIFICATE (revision 2.0, PKCS#7 signed data) whose length, padded
 // to 8 bytes, is the table's and whose DER blob fits in it; after the blob come only tag lines
