@@ -503,6 +503,7 @@ TEST(PackUsage, BadUsageExitsWithTwo) {
         {{"sign", "pkg", "--timestamp", "http://127.0.0.1/"},
          "pack: --sign-password-file and --timestamp need"},
         {{"stamp", "setup.exe", "wxp.tag", "--ca", "ca.pem"}, "pack: unknown option --ca\n"},
+        {{"show", "-v"}, "pack: unknown option -v\n"},
     };
     for (const auto& c : cases) {
         PackResult result = RunPack(c.args);
@@ -882,6 +883,8 @@ TEST_F(PackSigned, BuildSignsThenStampsAndCheckTellsAValidSignatureFromABrokenOn
                          "match; chain not checked: unable to get local issuer certificate"))
         << shown.output;
     EXPECT_TRUE(Contains(shown.output, "  wxp.tag    tail\n")) << shown.output;
+    EXPECT_TRUE(Contains(shown.output, "\nunzip.exe signature: valid, signed by /CN=Pack Test Publisher"))
+        << shown.output;
 
     // Stamping twice keeps one set of tags, and the signature.
     for (int i = 0; i < 2; ++i) {
@@ -968,6 +971,45 @@ TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
     EXPECT_TRUE(EndsWithLines(again, "wxp.tag\r\nmsi.tag\r\n"));
     EXPECT_EQ(again.find("wxp.tag\r\n"), again.rfind("wxp.tag\r\n"));
     EXPECT_TRUE(Contains(Verify(dir + "/setup.exe"), "Signature verification: ok"));
+
+    // What pack sign refuses, or fails at: nothing changed.
+    const std::string fake = Scratch("sign-fake-signer");
+    WriteFile(fake + "/osslsigncode", "#!/bin/sh\nexit 0\n");
+    chmod((fake + "/osslsigncode").c_str(), 0755);
+    const struct {
+        const char* name;
+        std::string setup;  // "" for no setup.exe
+        bool extractor;
+        const char* prefix;
+        const char* message;
+    } cases[] = {
+        {"no-extractor", MakeExecutable(), false, "", "refused: no unzip.exe in "},
+        {"other-data", MakeExecutable() + "junk data", true, "",
+         "setup.exe holds 9 bytes after its image that are not tag lines"},
+        {"appended-after-signature", again + "vst.tag\r\n", true, "",
+         "setup.exe: the certificate table does not end the file: 9 bytes follow it"},
+        {"in-the-way", MakeExecutable(), true, "", "cannot write "},
+        {"no-signer", MakeExecutable(), true, "PATH=/nonexistent ", "cannot run osslsigncode to sign "},
+        {"signer-writes-nothing", MakeExecutable(), true, "fake", "osslsigncode wrote no signed copy of "},
+    };
+    for (const auto& c : cases) {
+        const std::string package = Scratch(std::string("sign-refuses-") + c.name);
+        WriteFile(package + "/setup.exe", c.setup);
+        if (c.extractor) {
+            WriteFile(package + "/unzip.exe", MakeExecutable());
+        }
+        if (std::string(c.name) == "in-the-way") {
+            fs::create_directory(package + "/setup.exe.unsigned-tmp");
+        }
+        const std::string prefix =
+            std::string(c.prefix) == "fake" ? "PATH=" + Quote(fake) + ":\"$PATH\" " : std::string(c.prefix);
+        args = {"sign", package};
+        args.insert(args.end(), pkcs12.begin(), pkcs12.end());
+        PackResult result = RunPack(args, prefix);
+        EXPECT_EQ(result.exitCode, 1) << c.name << ": " << result.output;
+        EXPECT_TRUE(Contains(result.output, c.message)) << c.name << ": " << result.output;
+        EXPECT_EQ(ReadFile(package + "/setup.exe"), c.setup) << c.name;
+    }
 }
 
 TEST_F(PackSigned, TimestampsThroughAnRfc3161ServerOnThisMachine) {

@@ -112,7 +112,9 @@ static bool UnsignedImage(const std::string& path, const std::string& bytes, std
             return false;
         }
         // Tags in the old table carry over; anything else there goes with it.
-        (void)ReadTagLines(bytes, table.BlobEnd, bytes.size(), tags);
+        if (table.BlobEnd != 0) {
+            (void)ReadTagLines(bytes, table.BlobEnd, bytes.size(), tags);
+        }
         return true;
     }
     const PeFacts facts = ReadPeFacts(bytes);
@@ -124,7 +126,9 @@ static bool UnsignedImage(const std::string& path, const std::string& bytes, std
     problem = ReadTagLines(bytes, end, bytes.size(), tags);
     if (!problem.empty()) {
         Fail("refused, nothing changed: " + path + " holds " + std::to_string(bytes.size() - end) +
-             " bytes after its image that are not tag lines; the signature would not cover them");
+             " bytes after its image that are not tag lines: signing would leave any tags among them out of "
+             "the "
+             "last 256 bytes");
         return false;
     }
     image = bytes.substr(0, end);
@@ -160,17 +164,23 @@ bool SignExecutable(const std::string& path, const SigningRequest& request, cons
     args.insert(args.end(), {"-in", in, "-out", out});
     std::error_code code;
     std::filesystem::remove(PathOf(out), code);
+    if (!WriteBytes(in, image)) {
+        std::filesystem::remove(PathOf(in), code);
+        Fail("cannot write " + in + ", nothing changed");
+        return false;
+    }
     int status = -1;
-    const std::string output = WriteBytes(in, image) ? RunSigner(args, status) : "";
+    const std::string output = RunSigner(args, status);
     std::string signedBytes;
     const bool signedOk = status == 0 && ReadWholeFile(out, signedBytes, error);
     std::filesystem::remove(PathOf(in), code);
     std::filesystem::remove(PathOf(out), code);
     if (!signedOk) {
         (void)fputs(output.c_str(), stderr);
-        Fail(status < 0
-                 ? "cannot run osslsigncode to sign " + path
-                 : "osslsigncode failed signing " + path + " (exit status " + std::to_string(status) + ")");
+        Fail(status < 0 ? "cannot run osslsigncode to sign " + path
+             : status != 0
+                 ? "osslsigncode failed signing " + path + " (exit status " + std::to_string(status) + ")"
+                 : "osslsigncode wrote no signed copy of " + path + ": " + error);
         return false;
     }
     std::string result = signedBytes;
