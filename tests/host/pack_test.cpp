@@ -501,7 +501,7 @@ TEST(PackUsage, BadUsageExitsWithTwo) {
         {{"sign", "pkg", "--sign-pkcs12", "a.p12", "--sign-key", "k.pem"},
          "pack: --sign-pkcs12 replaces --sign-cert and --sign-key: give one or the other\n"},
         {{"sign", "pkg", "--timestamp", "http://127.0.0.1/"},
-         "pack: --sign-password-file and --timestamp need"},
+         "pack: --sign-password-file, --sign-password-env and --timestamp need"},
         {{"stamp", "setup.exe", "wxp.tag", "--ca", "ca.pem"}, "pack: unknown option --ca\n"},
         {{"show", "-v"}, "pack: unknown option -v\n"},
     };
@@ -952,9 +952,9 @@ TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
         << wrong.output;
     EXPECT_EQ(ReadFile(dir + "/setup.exe"), MakeExecutable() + "wxp.tag\r\nmsi.tag\r\n");
     EXPECT_EQ(Names(dir), (std::vector<std::string>{"setup.exe", "unzip.exe"}));
-    args = {"sign", dir};
-    args.insert(args.end(), pkcs12.begin(), pkcs12.end());
-    PackResult signedPackage = RunPack(args);
+    // The password from a pipe, read once for both executables.
+    args = {"sign", dir, "--sign-pkcs12", keys + "/bundle.p12", "--sign-password-file", "/dev/stdin"};
+    PackResult signedPackage = RunPack(args, "printf 'pass word\\n' | ");
     EXPECT_EQ(signedPackage.exitCode, 0) << signedPackage.output;
     EXPECT_TRUE(Contains(signedPackage.output,
                          "setup.exe: signed (SHA-256), tags inside the signature: wxp.tag, "
@@ -965,11 +965,14 @@ TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
     EXPECT_EQ(bytes.find("wxp.tag\r\n"), bytes.rfind("wxp.tag\r\n"));
     EXPECT_TRUE(Contains(Verify(dir + "/setup.exe"), "Signature verification: ok"));
     EXPECT_TRUE(Contains(Verify(dir + "/unzip.exe"), "Signature verification: ok"));
-    // Signed again: the old signature is replaced, the tags carried over once.
-    EXPECT_EQ(RunPack(args).exitCode, 0);
-    const std::string again = ReadFile(dir + "/setup.exe");
-    EXPECT_TRUE(EndsWithLines(again, "wxp.tag\r\nmsi.tag\r\n"));
-    EXPECT_EQ(again.find("wxp.tag\r\n"), again.rfind("wxp.tag\r\n"));
+    // Signed again, the password from the environment: the old signature is
+    // replaced, the tags carried over once.
+    args = {"sign", dir, "--sign-pkcs12", keys + "/bundle.p12", "--sign-password-env", "PACK_TEST_PASSWORD"};
+    PackResult again = RunPack(args, "PACK_TEST_PASSWORD='pass word' ");
+    EXPECT_EQ(again.exitCode, 0) << again.output;
+    const std::string resigned = ReadFile(dir + "/setup.exe");
+    EXPECT_TRUE(EndsWithLines(resigned, "wxp.tag\r\nmsi.tag\r\n"));
+    EXPECT_EQ(resigned.find("wxp.tag\r\n"), resigned.rfind("wxp.tag\r\n"));
     EXPECT_TRUE(Contains(Verify(dir + "/setup.exe"), "Signature verification: ok"));
 
     // What pack sign refuses, or fails at: nothing changed.
@@ -986,11 +989,13 @@ TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
         {"no-extractor", MakeExecutable(), false, "", "refused: no unzip.exe in "},
         {"other-data", MakeExecutable() + "junk data", true, "",
          "setup.exe holds 9 bytes after its image that are not tag lines"},
-        {"appended-after-signature", again + "vst.tag\r\n", true, "",
+        {"appended-after-signature", resigned + "vst.tag\r\n", true, "",
          "setup.exe: the certificate table does not end the file: 9 bytes follow it"},
         {"in-the-way", MakeExecutable(), true, "", "cannot write "},
         {"no-signer", MakeExecutable(), true, "PATH=/nonexistent ", "cannot run osslsigncode to sign "},
         {"signer-writes-nothing", MakeExecutable(), true, "fake", "osslsigncode wrote no signed copy of "},
+        {"no-password", MakeExecutable(), true, "",
+         "refused, nothing changed: cannot read --sign-password-file "},
     };
     for (const auto& c : cases) {
         const std::string package = Scratch(std::string("sign-refuses-") + c.name);
@@ -1005,6 +1010,9 @@ TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
             std::string(c.prefix) == "fake" ? "PATH=" + Quote(fake) + ":\"$PATH\" " : std::string(c.prefix);
         args = {"sign", package};
         args.insert(args.end(), pkcs12.begin(), pkcs12.end());
+        if (std::string(c.name) == "no-password") {
+            args.back() = keys + "/missing.txt";
+        }
         PackResult result = RunPack(args, prefix);
         EXPECT_EQ(result.exitCode, 1) << c.name << ": " << result.output;
         EXPECT_TRUE(Contains(result.output, c.message)) << c.name << ": " << result.output;

@@ -89,8 +89,9 @@ static void PrintHelp() {
         "        written back inside the new signature. pack.exe does not sign: sign\n"
         "        with signtool, then run pack stamp. SIGNING is\n"
         "        --sign-cert CERT.pem --sign-key KEY.pem, or --sign-pkcs12 FILE.p12;\n"
-        "        --sign-password-file FILE  the key's password, its first line (never\n"
-        "                                   on the command line)\n"
+        "        --sign-password-file FILE  the key's password, its first line\n"
+        "        --sign-password-env NAME   the key's password, from that environment\n"
+        "                                   variable (never on the command line)\n"
         "        --timestamp URL            an RFC 3161 time-stamping server\n"
         "\n"
         "    show DIRECTORY|SETUP.EXE\n"
@@ -154,6 +155,7 @@ static std::string* SigningValue(const std::string& arg, SigningRequest& signing
            : arg == "--sign-key"           ? &signing.Key
            : arg == "--sign-pkcs12"        ? &signing.Pkcs12
            : arg == "--sign-password-file" ? &signing.PasswordFile
+           : arg == "--sign-password-env"  ? &signing.PasswordVariable
            : arg == "--timestamp"          ? &signing.Timestamp
                                            : nullptr;
 }
@@ -191,6 +193,11 @@ static int Build(const std::vector<std::string>& args) {
     const std::string signing = SigningProblem(request.Signing);
     if (!signing.empty()) {
         return BadUsage(signing.c_str());
+    }
+    std::string password;
+    if (!LoadPassword(request.Signing, password)) {
+        (void)fprintf(stderr, "pack: refused, nothing written: %s\n", password.c_str());
+        return 1;
     }
     request.InstallerDirectory = positional[0];
     request.OutputDirectory = positional[1];
@@ -240,6 +247,11 @@ static int Run(const std::vector<std::string>& args) {
             return BadUsage(plain.size() != 2 ? "sign needs exactly one package"
                             : problem.empty() ? "sign needs --sign-cert and --sign-key, or --sign-pkcs12"
                                               : problem.c_str());
+        }
+        std::string password;
+        if (!LoadPassword(signing, password)) {
+            (void)fprintf(stderr, "pack: refused, nothing changed: %s\n", password.c_str());
+            return 1;
         }
         return SignPackage(plain[1], signing);
     }

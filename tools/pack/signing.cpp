@@ -3,6 +3,7 @@
 #include "tools/pack/signing.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -26,8 +27,14 @@ std::string SigningProblem(const SigningRequest& request) {
     if (request.Pkcs12.empty() && request.Cert.empty() != request.Key.empty()) {
         return "--sign-cert and --sign-key go together";
     }
-    if (!request.Wanted() && (!request.PasswordFile.empty() || !request.Timestamp.empty())) {
-        return "--sign-password-file and --timestamp need --sign-cert and --sign-key, or --sign-pkcs12";
+    if (!request.Wanted() &&
+        (!request.PasswordFile.empty() || !request.PasswordVariable.empty() || !request.Timestamp.empty())) {
+        return "--sign-password-file, --sign-password-env and --timestamp need --sign-cert and --sign-key, "
+               "or "
+               "--sign-pkcs12";
+    }
+    if (!request.PasswordFile.empty() && !request.PasswordVariable.empty()) {
+        return "give the password in a file or in an environment variable, not both";
     }
 #ifdef _WIN32
     if (request.Wanted()) {
@@ -37,6 +44,26 @@ std::string SigningProblem(const SigningRequest& request) {
     }
 #endif
     return "";
+}
+
+bool LoadPassword(SigningRequest& request, std::string& problem) {
+    if (!request.PasswordVariable.empty()) {
+        const char* value = getenv(request.PasswordVariable.c_str());
+        if (value == nullptr) {
+            problem = "--sign-password-env: the environment has no " + request.PasswordVariable;
+            return false;
+        }
+        request.Password = value;
+    } else if (!request.PasswordFile.empty()) {
+        // Read once: the file may be a pipe, and two executables are signed.
+        std::string error;
+        if (!ReadWholeFile(request.PasswordFile, request.Password, error)) {
+            problem = "cannot read --sign-password-file " + request.PasswordFile + ": " + error;
+            return false;
+        }
+        request.Password = request.Password.substr(0, request.Password.find_first_of("\r\n"));
+    }
+    return true;
 }
 
 #ifdef _WIN32
@@ -64,18 +91,30 @@ static std::string ShellQuote(const std::string& text) {
     return quoted + "'";
 }
 
-// Runs osslsigncode with args, no input, and returns what it printed; status
-// is its exit status, or -1 when it could not be run.
-static std::string RunSigner(const std::vector<std::string>& args, int& status) {
-    std::string line = "exec osslsigncode";
+// The variable that hands the key's password to the shell that starts
+// osslsigncode: the shell's own printf writes it to osslsigncode's standard
+// input, so it appears in no command line.
+static const char PasswordVariable[] = "PACK_SIGN_PASSWORD";
+
+// Runs osslsigncode with args and returns what it printed; status is its exit
+// status, or -1 when it could not be run. With a password, osslsigncode
+// reads it from its standard input (-readpass /dev/stdin), else that is empty.
+static std::string RunSigner(const std::vector<std::string>& args, const std::string* password, int& status) {
+    std::string line =
+        password != nullptr ? "printf '%s\\n' \"$" + std::string(PasswordVariable) + "\" | " : "";
+    line += "exec osslsigncode";
     for (const std::string& arg : args) {
         line += " " + ShellQuote(arg);
     }
-    line += " </dev/null 2>&1";
+    line += password != nullptr ? " -readpass /dev/stdin 2>&1" : " </dev/null 2>&1";
     std::string output;
     (void)fflush(stdout);
+    if (password != nullptr) {
+        (void)setenv(PasswordVariable, password->c_str(), 1);
+    }
     // NOLINTNEXTLINE(cert-env33-c): every word of the command is quoted.
     FILE* pipe = popen(line.c_str(), "r");
+    (void)unsetenv(PasswordVariable);
     status = -1;
     if (pipe == nullptr) {
         return output;
@@ -155,9 +194,6 @@ bool SignExecutable(const std::string& path, const SigningRequest& request, cons
     } else {
         args.insert(args.end(), {"-pkcs12", request.Pkcs12});
     }
-    if (!request.PasswordFile.empty()) {
-        args.insert(args.end(), {"-readpass", request.PasswordFile});
-    }
     if (!request.Timestamp.empty()) {
         args.insert(args.end(), {"-ts", request.Timestamp});
     }
@@ -170,7 +206,8 @@ bool SignExecutable(const std::string& path, const SigningRequest& request, cons
         return false;
     }
     int status = -1;
-    const std::string output = RunSigner(args, status);
+    const bool withPassword = !request.PasswordFile.empty() || !request.PasswordVariable.empty();
+    const std::string output = RunSigner(args, withPassword ? &request.Password : nullptr, status);
     std::string signedBytes;
     const bool signedOk = status == 0 && ReadWholeFile(out, signedBytes, error);
     std::filesystem::remove(PathOf(in), code);
@@ -206,7 +243,7 @@ static std::string Verify(const std::string& path, const std::string& ca, int& s
     if (!ca.empty()) {
         args.insert(args.end(), {"-CAfile", ca, "-TSA-CAfile", ca});
     }
-    return RunSigner(args, status);
+    return RunSigner(args, nullptr, status);
 }
 #endif
 

@@ -6,17 +6,23 @@
 #include <vector>
 
 struct SigningRequest {
-    std::string Cert;          // PEM certificate (chain), with Key
-    std::string Key;           // PEM private key
-    std::string Pkcs12;        // or both in one PKCS#12 file
-    std::string PasswordFile;  // the key's password, first line of this file
-    std::string Timestamp;     // RFC 3161 time-stamping URL, or ""
+    std::string Cert;              // PEM certificate (chain), with Key
+    std::string Key;               // PEM private key
+    std::string Pkcs12;            // or both in one PKCS#12 file
+    std::string PasswordFile;      // the key's password, first line of this file
+    std::string PasswordVariable;  // or the environment variable of this name
+    std::string Password;          // as LoadPassword read it
+    std::string Timestamp;         // RFC 3161 time-stamping URL, or ""
     bool Wanted() const { return !Cert.empty() || !Key.empty() || !Pkcs12.empty(); }
 };
 
 // "" when the signing options go together (and, on Windows, when none is
 // given: pack.exe does not sign), else what is wrong with them.
 std::string SigningProblem(const SigningRequest& request);
+
+// Reads the password from its file or variable, once; false with problem
+// set when it cannot.
+bool LoadPassword(SigningRequest& request, std::string& problem);
 
 // Signs the executable in place with SHA-256. An old signature is removed
 // first, and tags found in it or appended to the unsigned image are written
