@@ -367,6 +367,12 @@ TEST(PackCheck, FailsNamingTheFault) {
          "package.zip holds no SETUP.EXE at its root"},
         {"no-extractor", [](const std::string& dir) { fs::remove(dir + "/unzip.exe"); },
          "no unzip.exe in the package directory"},
+        {"extractor-a-directory",
+         [](const std::string& dir) {
+             fs::remove(dir + "/unzip.exe");
+             fs::create_directory(dir + "/unzip.exe");
+         },
+         "cannot read unzip.exe: "},
         {"launcher-without-extension",
          [](const std::string& dir) { fs::rename(dir + "/setup.exe", dir + "/setup"); },
          "no setup.exe in the package directory"},
