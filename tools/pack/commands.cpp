@@ -111,6 +111,7 @@ static int StampSigned(const std::string& executable, const std::string& bytes,
     }
     printf("%s: wrote %s inside the signature's certificate table (the signature stays valid)\n", shown,
            added.c_str());
+    (void)fflush(stdout);
     Warn(PaddingCheckWarning(shown, ReadCertTable(stamped).Tags));
     return 0;
 }
