@@ -117,3 +117,24 @@ int ComposeWorkingDirectory(const char* tempPath, unsigned long suffix, char* de
     hex[8] = '\0';
     return FormatText(destination, size, "%sQUILLER-%s", tempPath, hex);
 }
+
+// Windows compares names without regard to case; letters beyond ASCII are
+// compared as they are (a name's short form is ASCII where the volume keeps
+// one).
+static char FoldCase(char character) {
+    return character >= 'a' && character <= 'z' ? static_cast<char>(character - 'a' + 'A') : character;
+}
+
+int DirectoryHolds(const char* outer, const char* inner) {
+    size_t length = strlen(outer);
+    while (length > 0 && outer[length - 1] == '\\') {
+        --length;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        // A shorter inner path differs at its terminator.
+        if (FoldCase(outer[i]) != FoldCase(inner[i])) {
+            return 0;
+        }
+    }
+    return inner[length] == '\0' || inner[length] == '\\' ? 1 : 0;
+}
