@@ -67,15 +67,14 @@ static ChildResult StartAndWait(RunnerKind kind, const char* directory, const ch
     return result;
 }
 
-// Runs the child as StartAndWait does and logs how it fared.
+// Runs the child as StartAndWait does and logs how it fared, after its
+// command line.
 static ChildResult RunAndLog(RunnerKind kind, const char* directory, const char* commandLine,
                              int wholeProcess) {
     ChildResult result = StartAndWait(kind, directory, commandLine, wholeProcess);
     char outcome[64];
-    char text[PathBufferSize + 64];
     (void)DescribeChild(result, RunnerSetupFor(kind).TimeLimit, outcome, sizeof outcome);
-    (void)FormatText(text, sizeof text, "%s\n%s", commandLine, outcome);
-    LogEvent("Program", text);
+    LogEvent(commandLine, outcome);
     return result;
 }
 

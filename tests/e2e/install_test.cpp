@@ -530,7 +530,7 @@ TEST(Unattended, NoBoxWaitsOnAWindowStationNoOneSees) {
     EXPECT_EQ(events.back(), "Exit code: 1: installed");
     // Each child's result; its exit code, read once its primary thread has
     // ended, may be 259 while the rest of it still runs.
-    const std::string ended = "Program: " + quiller + "\\SETUP.EXE -s -SMS\texit code ";
+    const std::string ended = quiller + "\\SETUP.EXE -s -SMS: exit code ";
     EXPECT_EQ(
         std::count_if(events.begin(), events.end(),
                       [&](const std::string& event) { return event.compare(0, ended.size(), ended) == 0; }),
@@ -838,7 +838,7 @@ TEST(Unattended, TheLogSaysWhyARunFailed) {
     events = LogEvents(failed.temp);
     const std::string unzip =
         failed.dir + "\\unzip.exe -o \"" + failed.dir + "\\package.zip\" -d " + failed.quiller;
-    EXPECT_TRUE(HasEvent(events, "Program: " + unzip + "\texit code 50"));
+    EXPECT_TRUE(HasEvent(events, unzip + ": exit code 50"));
     EXPECT_TRUE(HasEvent(events,
                          "Velmora Quillet: The package could not be unpacked (exit code 50); nothing "
                          "was installed."));
@@ -876,7 +876,7 @@ TEST(Unattended, ChildStillRunningAtItsLimit) {
                                                     "\\package.zip\" -d " + package.quiller
                                               : package.quiller + "\\SETUP.EXE -s -SMS";
         const std::vector<std::string> events = LogEvents(package.temp);
-        EXPECT_TRUE(HasEvent(events, "Program: " + child + "\tstill running at the limit of 1 seconds"))
+        EXPECT_TRUE(HasEvent(events, child + ": still running at the limit of 1 seconds"))
             << ReadTextFile(package.temp);
         // Let the sleeper end, and see that it was the only program started.
         std::vector<std::string> lines;
