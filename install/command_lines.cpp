@@ -126,15 +126,15 @@ static char FoldCase(char character) {
 }
 
 int DirectoryHolds(const char* outer, const char* inner) {
-    size_t length = strlen(outer);
-    while (length > 0 && outer[length - 1] == '\\') {
-        --length;
+    size_t i = 0;
+    while (outer[i] != '\0' && FoldCase(outer[i]) == FoldCase(inner[i])) {
+        ++i;
     }
-    for (size_t i = 0; i < length; ++i) {
-        // A shorter inner path differs at its terminator.
-        if (FoldCase(outer[i]) != FoldCase(inner[i])) {
-            return 0;
-        }
+    // Past what both have in common, outer has at most backslashes left, and
+    // inner ends or goes on below it.
+    int below = inner[i] == '\0' || inner[i] == '\\' || (i > 0 && outer[i - 1] == '\\') ? 1 : 0;
+    while (outer[i] == '\\') {
+        ++i;
     }
-    return inner[length] == '\0' || inner[length] == '\\' ? 1 : 0;
+    return outer[i] == '\0' ? below : 0;
 }
