@@ -528,6 +528,9 @@ TEST(Unattended, NoBoxWaitsOnAWindowStationNoOneSees) {
         EXPECT_NE(std::find(events.begin(), events.end(), event), events.end()) << event;
     }
     EXPECT_EQ(events.back(), "Exit code: 1: installed");
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [](const std::string& event) { return event.rfind("Extraction", 0) == 0; }),
+              0);
     // Each child's result; its exit code, read once its primary thread has
     // ended, may be 259 while the rest of it still runs.
     const std::string ended = quiller + "\\SETUP.EXE -s -SMS: exit code ";
@@ -844,6 +847,19 @@ TEST(Unattended, TheLogSaysWhyARunFailed) {
                          "was installed."));
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back(), "Exit code: 1603: extraction failed");
+
+    // UnZip's 1 is a warning: the installation goes on (here to a SETUP.EXE
+    // the stand-in never extracted), and the log says so.
+    options = SetupRun(failed, "-s", "exit=1");
+    options.currentDir = launch;
+    for (const std::string& log : LogsIn(failed.temp)) {
+        ASSERT_TRUE(DeleteFileA((failed.temp + "\\" + log).c_str()));
+    }
+    result = RunAndRecord(options);
+    EXPECT_EQ(result.exitCode, static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
+    events = LogEvents(failed.temp);
+    EXPECT_TRUE(HasEvent(events, "Extraction warning: exit code 1"));
+    EXPECT_TRUE(HasEvent(events, failed.quiller + "\\SETUP.EXE -s -SMS: could not be started (error 2)"));
 }
 
 // A child still running at its time limit (lowered here, in a build of
