@@ -21,9 +21,10 @@
 
 // The path as Windows resolves it, in its short form where the volume keeps
 // one, so that two spellings of one directory differ at most in case.
-// Returns 0 for a path that does not exist or does not fit.
+// Returns 0, resolved empty, for a path that does not exist or does not fit.
 static int ResolvedForm(const char* path, char* resolved) {
     char full[PathBufferSize];
+    resolved[0] = '\0';
     DWORD length = GetFullPathNameA(path, PathBufferSize, full, nullptr);
     if (length == 0 || length >= PathBufferSize) {
         return 0;
