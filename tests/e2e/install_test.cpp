@@ -804,23 +804,28 @@ bool HasEvent(const std::vector<std::string>& events, const std::string& event) 
 TEST(Unattended, TheLogSaysWhyARunFailed) {
     const std::string launch = MakeScratchDirectory("why-launch");
     ASSERT_FALSE(launch.empty());
+    // The runs told a Windows version have a name of their own: other tests'
+    // setup.exe, started meanwhile, are never told it.
+    const char kChecked[] = "setup-checked.exe";
     Package refused = MakePackage("why-refused", "installer.zip");
     ASSERT_FALSE(refused.dir.empty());
     // Without version tags: the package installs nowhere.
-    ASSERT_TRUE(CopyFileTo(TestProgramDirectory() + "\\setup.exe", refused.dir + "\\setup.exe"));
+    ASSERT_TRUE(CopyFileTo(TestProgramDirectory() + "\\setup.exe", refused.dir + "\\" + kChecked));
     Package failed = MakePackage("why-failed", "installer.zip");
     ASSERT_FALSE(failed.dir.empty());
+    ASSERT_TRUE(CopyFileTo(failed.dir + "\\setup.exe", failed.dir + "\\" + kChecked));
     ASSERT_TRUE(CopyFileTo(TestProgramDirectory() + "\\record_installer.exe", failed.dir + "\\unzip.exe"));
     for (const Package* package : {&refused, &failed}) {
         ASSERT_TRUE(WriteTextFile(package->dir + "\\log.tag", ""));
         ASSERT_TRUE(WriteTextFile(package->dir + "\\exitcode.tag", ""));
     }
 
-    ASSERT_TRUE(SetReportedWindowsVersion("setup.exe", "win7"));
+    ASSERT_TRUE(SetReportedWindowsVersion(kChecked, "win7"));
     RunOptions options = SetupRun(refused, "-s");
+    options.exe = refused.dir + "\\" + kChecked;
     options.currentDir = launch;
     RunResult result = RunAndRecord(options);
-    EXPECT_TRUE(SetReportedWindowsVersion("setup.exe", ""));
+    EXPECT_TRUE(SetReportedWindowsVersion(kChecked, ""));
     EXPECT_EQ(result.exitCode, 1633UL);
     std::vector<std::string> events = LogEvents(refused.temp);
     const std::string found = "Velmora Quillet: Windows 6.1, platform 2, architecture ";
@@ -834,11 +839,12 @@ TEST(Unattended, TheLogSaysWhyARunFailed) {
     EXPECT_EQ(events.back(), "Exit code: 1633: not supported");
 
     // A version no tag stands for is refused, whatever tags the package has.
-    ASSERT_TRUE(SetReportedWindowsVersion("setup.exe", "win31"));
+    ASSERT_TRUE(SetReportedWindowsVersion(kChecked, "win31"));
     options = SetupRun(failed, "-s");
+    options.exe = failed.dir + "\\" + kChecked;
     options.currentDir = launch;
     result = RunAndRecord(options);
-    EXPECT_TRUE(SetReportedWindowsVersion("setup.exe", ""));
+    EXPECT_TRUE(SetReportedWindowsVersion(kChecked, ""));
     EXPECT_EQ(result.exitCode, 1633UL);
     events = LogEvents(failed.temp);
     const std::string none = "Velmora Quillet: Windows 3.10, platform ";
