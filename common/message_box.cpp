@@ -17,7 +17,24 @@ __attribute__((noinline)) static FARPROC UserFunction(const char* name) {
     return LibraryFunction("user32.dll", name);
 }
 
+// Session 0 belongs to the services from the 6.x family on, and no one sees
+// it: not even an interactive service's window station, which says it is
+// visible. On older Windows the first user's session is 0.
+static int InServicesSession() {
+    typedef BOOL(WINAPI * SessionFunction)(DWORD, DWORD*);
+    SessionFunction session =
+        AsFunction<SessionFunction>(LibraryFunction("kernel32.dll", "ProcessIdToSessionId"));
+    DWORD id = 1;
+    return LOBYTE(GetVersion()) >= 6 && session != nullptr && session(GetCurrentProcessId(), &id) != FALSE &&
+                   id == 0
+               ? 1
+               : 0;
+}
+
 int CanShowBoxes() {
+    if (InServicesSession() != 0) {
+        return 0;
+    }
     typedef HWINSTA(WINAPI * StationFunction)();
     typedef BOOL(WINAPI * InformationFunction)(HANDLE, int, PVOID, DWORD, LPDWORD);
     StationFunction station = AsFunction<StationFunction>(UserFunction("GetProcessWindowStation"));

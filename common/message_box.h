@@ -1,8 +1,9 @@
 // Every box the program shows goes through here: no owner, MB_OK alone.
 #pragma once
 
-// 1 when a box would be seen: the process's window station is visible, or
-// the system has no window stations to ask about.
+// 1 when a box would be seen: the process is not in session 0 of the 6.x
+// family or later (the services'), and its window station is visible or the
+// system has no window stations to ask about.
 int CanShowBoxes();
 
 // Shows a box and waits for OK, where one can be seen; logs it either way.

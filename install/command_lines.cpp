@@ -117,3 +117,24 @@ int ComposeWorkingDirectory(const char* tempPath, unsigned long suffix, char* de
     hex[8] = '\0';
     return FormatText(destination, size, "%sQUILLER-%s", tempPath, hex);
 }
+
+// Windows compares names without regard to case; letters beyond ASCII are
+// compared as they are (a name's short form is ASCII where the volume keeps
+// one).
+static char FoldCase(char character) {
+    return character >= 'a' && character <= 'z' ? static_cast<char>(character - 'a' + 'A') : character;
+}
+
+int DirectoryHolds(const char* outer, const char* inner) {
+    size_t i = 0;
+    while (outer[i] != '\0' && FoldCase(outer[i]) == FoldCase(inner[i])) {
+        ++i;
+    }
+    // Past what both have in common, outer has at most backslashes left, and
+    // inner ends or goes on below it.
+    int below = inner[i] == '\0' || inner[i] == '\\' || (i > 0 && outer[i - 1] == '\\') ? 1 : 0;
+    while (outer[i] == '\\') {
+        ++i;
+    }
+    return outer[i] == '\0' ? below : 0;
+}

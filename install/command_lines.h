@@ -33,3 +33,8 @@ int ComposePostProcess(const char* destination, char* path, size_t pathSize, cha
 // backslash), when QUILLER itself is taken: QUILLER, a hyphen and suffix as
 // eight hexadecimal digits. Returns 1 when it fitted.
 int ComposeWorkingDirectory(const char* tempPath, unsigned long suffix, char* destination, size_t size);
+
+// 1 when outer names the directory inner or one that holds it, both full
+// paths in the same spelling (long or short), compared without regard to the
+// case of ASCII letters; trailing backslashes count for nothing.
+int DirectoryHolds(const char* outer, const char* inner);

@@ -7,25 +7,90 @@
 #include "common/ansi_path.h"
 #include "common/files.h"
 #include "common/message_box.h"
+#include "common/run_log.h"
 #include "common/run_state.h"
+#include "common/text.h"
 #include "install/command_lines.h"
+#include "install/outcome.h"
 #include "install/remove_tree.h"
+#include "install/runner_limits.h"
 #include "install/runners.h"
 #include "install/wait_notice.h"
 #include "install/working_directory.h"
 #include "launcher/tags.h"
 
-// Extracts package.zip from the package directory with the package's own
-// unzip.exe. Returns 1.
-static int ExtractPackage(const char* source, const char* destination) {
-    char commandLine[PathBufferSize];
-    if (ComposeExtractorCommand(source, destination, commandLine, sizeof commandLine) == 0) {
-        ShowDiagnostic("Zip command line too long; nothing extracted.", ShortTitle);
-        return 1;
+// The path as Windows resolves it, in its short form where the volume keeps
+// one, so that two spellings of one directory differ at most in case.
+// Returns 0, resolved empty, for a path that does not exist or does not fit.
+static int ResolvedForm(const char* path, char* resolved) {
+    char full[PathBufferSize];
+    resolved[0] = '\0';
+    DWORD length = GetFullPathNameA(path, PathBufferSize, full, nullptr);
+    if (length == 0 || length >= PathBufferSize) {
+        return 0;
     }
-    ShowDiagnostic(commandLine, "Velmora Quillet: Zip CommandLine");
-    RunExtractor(source, commandLine);
-    return 1;
+    length = GetShortPathNameA(full, resolved, PathBufferSize);
+    return length != 0 && length < PathBufferSize ? 1 : 0;
+}
+
+// 1 when the D directory is the package directory or holds it: extracting
+// there would overwrite the package, and its SETUP.EXE would name the
+// package's own setup.exe.
+static int HoldsPackage(const char* destination, const char* source) {
+    char outer[PathBufferSize];
+    char inner[PathBufferSize];
+    return ResolvedForm(destination, outer) != 0 && ResolvedForm(source, inner) != 0 &&
+                   DirectoryHolds(outer, inner) != 0
+               ? 1
+               : 0;
+}
+
+// Extracts package.zip from the package directory (nullptr when unknown)
+// with the package's own unzip.exe, showing the please-wait box meanwhile in
+// interactive mode, and tells how the extractor fared. One that was never
+// started counts as not started for want of a name that fits.
+static ChildResult ExtractPackage(const char* source, const char* destination) {
+    ChildResult extractor = {ChildNotStarted, ERROR_FILENAME_EXCED_RANGE, 0};
+    char commandLine[PathBufferSize];
+    if (source == nullptr) {
+        ShowDiagnostic("Package directory path too long or without an ANSI name; nothing extracted.",
+                       ShortTitle);
+    } else if (ComposeExtractorCommand(source, destination, commandLine, sizeof commandLine) == 0) {
+        ShowDiagnostic("Zip command line too long; nothing extracted.", ShortTitle);
+    } else {
+        if (RunState.SilentMode == 0) {
+            StartWaitNotice();
+        }
+        ShowDiagnostic(commandLine, "Velmora Quillet: Zip CommandLine");
+        extractor = RunExtractor(source, commandLine);
+        if (RunState.SilentMode == 0) {
+            CloseWaitNotice();
+        }
+    }
+    return extractor;
+}
+
+// Whether the installation goes on after the extraction: 0 when it does,
+// else the exit code that ends it. Then the user is told in a box, and debug
+// mode and the log say why, with the extractor's exit code; a warning is
+// logged.
+static unsigned long JudgeExtraction(const ChildResult& extractor) {
+    unsigned long exitCode = ExtractionExitCode(extractor);
+    char words[64];
+    char text[128];
+    (void)DescribeChild(extractor, ExtractorTimeLimit, words, sizeof words);
+    if (exitCode != 0) {
+        (void)FormatText(text, sizeof text, "The package could not be unpacked (%s); nothing was installed.",
+                         words);
+        if (RunState.SilentMode != 0) {
+            ShowDiagnostic(text, ShortTitle);
+        } else {
+            ShowMessage(text, ProductTitle);
+        }
+    } else if (extractor.Code != 0) {
+        LogEvent("Extraction warning", words);
+    }
+    return exitCode;
 }
 
 static ChildResult RunInstaller(const char* destination, int wholeProcess) {
@@ -54,7 +119,14 @@ static ChildResult RunPostProcess(const char* destination, int wholeProcess) {
     return FileExists(path) != 0 ? RunProgramFor(destination, commandLine, wholeProcess) : notRun;
 }
 
-unsigned long InstallPackage(const char* destinationOption, int wholeProcesses) {
+// Nothing is installed without a working directory of the package's own:
+// debug mode says why.
+static Outcome NotInstalled(const char* why, OutcomeKind kind) {
+    ShowDiagnostic(why, ShortTitle);
+    return {ExitNoWorkingDirectory, kind};
+}
+
+Outcome InstallPackage(const char* destinationOption, int wholeProcesses) {
     // Asked for every value: one of nothing but double quotes needs it too.
     char tempPath[PathBufferSize];
     const char* knownTempPath = ReadTempPath(tempPath) != 0 ? tempPath : nullptr;
@@ -62,42 +134,40 @@ unsigned long InstallPackage(const char* destinationOption, int wholeProcesses) 
     int temporary = 0;
     if (ChooseDestination(destinationOption, knownTempPath, destination, sizeof destination, &temporary) ==
         0) {
-        ShowDiagnostic("Working directory path too long or unknown; nothing installed.", ShortTitle);
-        return ExitNoWorkingDirectory;
+        return NotInstalled("Working directory path too long or unknown; nothing installed.",
+                            NoWorkingDirectory);
     }
+    char source[PathBufferSize];
+    const char* knownSource = ReadCurrentDirectory(source) != 0 ? source : nullptr;
 
+    int made = 0;
     if (temporary != 0) {
         // Never one that exists already: whoever made it could swap or add
         // the files that run next.
-        if (MakeWorkingDirectory(tempPath, destination) == 0) {
-            ShowDiagnostic("Working directory cannot be made; nothing installed.", ShortTitle);
-            return ExitNoWorkingDirectory;
-        }
+        made = MakeWorkingDirectory(tempPath, destination);
+    } else if (knownSource != nullptr && HoldsPackage(destination, knownSource) != 0) {
+        return NotInstalled("Output directory holds the package; nothing installed.", OutputHoldsPackage);
     } else {
-        // The administrator chose this one: an existing directory is reused.
-        CreateDirectoryA(destination, nullptr);
+        // The administrator chose this one: an existing directory is reused,
+        // and one below a missing parent is never made.
+        made = CreateDirectoryA(destination, nullptr) != FALSE || FileExists(destination) != 0 ? 1 : 0;
+    }
+    if (made == 0) {
+        return NotInstalled("Working directory cannot be made; nothing installed.", NoWorkingDirectory);
     }
 
-    char source[PathBufferSize];
-    if (ReadCurrentDirectory(source) != 0) {
-        if (RunState.SilentMode == 0) {
-            StartWaitNotice();
-        }
-        ExtractPackage(source, destination);
-        if (RunState.SilentMode == 0) {
-            CloseWaitNotice();
-        }
-    } else {
-        ShowDiagnostic("Package directory path too long or without an ANSI name; nothing extracted.",
-                       ShortTitle);
+    // An installer run from a half-extracted archive would report success for
+    // a broken installation: a failed extraction ends the run.
+    Outcome outcome = {JudgeExtraction(ExtractPackage(knownSource, destination)), ExtractionFailed};
+    if (outcome.Code == 0) {
+        ChildResult installer = RunInstaller(destination, wholeProcesses);
+        ChildResult postProcess = RunPostProcess(destination, wholeProcesses);
+        outcome = InstallOutcome(installer, postProcess);
     }
-
-    ChildResult installer = RunInstaller(destination, wholeProcesses);
-    ChildResult postProcess = RunPostProcess(destination, wholeProcesses);
 
     // A directory named by the D option keeps the extracted files for good.
     if (temporary != 0) {
         RemoveDirectoryTree(destination);
     }
-    return InstallExitCode(installer, postProcess);
+    return outcome;
 }

@@ -1,20 +1,80 @@
 // The outcome of the installation as one exit code.
 #include "install/outcome.h"
 
+#include "common/text.h"
+
+// The Windows values, spelled out so that this builds without the Windows headers.
+enum : unsigned long { WaitTimedOut = 258, WaitFailed = 0xFFFFFFFF, StillActive = 259 };
+
+ChildState StateAfterWait(unsigned long wait) {
+    return wait == WaitTimedOut || wait == WaitFailed ? ChildStillRunning : ChildEnded;
+}
+
+// A child that ended with STILL_ACTIVE cannot be told from one still running.
+static int IsRunning(const ChildResult& child) {
+    return child.State == ChildStillRunning || (child.State == ChildEnded && child.Code == StillActive) ? 1
+                                                                                                        : 0;
+}
+
+unsigned long ExtractionExitCode(const ChildResult& extractor) {
+    if (extractor.State == ChildNotStarted) {
+        return extractor.Code;
+    }
+    if (IsRunning(extractor) != 0) {
+        return ExitStillRunning;
+    }
+    return extractor.Code > 1 ? ExitExtractionFailed : 0;
+}
+
 static int IsSuccess(unsigned long code) {
     return code == 0 || code == 3010 || code == 1641 ? 1 : 0;
 }
 
-unsigned long InstallExitCode(const ChildResult& installer, const ChildResult& postProcess) {
+Outcome InstallOutcome(const ChildResult& installer, const ChildResult& postProcess) {
     if (installer.State == ChildNotStarted) {
-        return installer.Code;
+        return {installer.Code, InstallerNotStarted};
     }
-    if (installer.State == ChildStillRunning || postProcess.State == ChildStillRunning) {
-        return ExitStillRunning;
+    if (IsRunning(installer) != 0 || IsRunning(postProcess) != 0) {
+        return {ExitStillRunning, ProgramStillRunning};
     }
-    if (installer.State == ChildEnded && IsSuccess(installer.Code) != 0 && postProcess.State != ChildNotRun &&
-        postProcess.Code != 0) {
-        return postProcess.Code;
+    if (IsSuccess(installer.Code) == 0) {
+        return {installer.Code, InstallerFailed};
     }
-    return installer.Code;
+    if (postProcess.State != ChildNotRun && postProcess.Code != 0) {
+        return {postProcess.Code, PostProcessFailed};
+    }
+    return {installer.Code, Installed};
+}
+
+// The words of DescribeChild and OutcomeWords in one list, each ended by a
+// zero: the program is small enough that every separate text counts.
+static const char Words[] =
+    "exit code %u\0could not be started (error %u)\0still running at the limit of %u seconds\0"
+    "installed\0installer failed\0PostProcess.cmd failed\0installer not started\0still running\0"
+    "extraction failed\0no working directory\0output directory holds the package\0not supported";
+enum { OutcomeWordsStart = 3 };
+
+static const char* NthWords(int n) {
+    const char* words = Words;
+    for (; n > 0; --n) {
+        while (*words++ != '\0') {
+        }
+    }
+    return words;
+}
+
+const char* OutcomeWords(OutcomeKind kind) {
+    return NthWords(OutcomeWordsStart + kind);
+}
+
+int DescribeChild(const ChildResult& result, unsigned long limit, char* text, size_t size) {
+    int n = 0;
+    unsigned long value = result.Code;
+    if (result.State == ChildNotStarted) {
+        n = 1;
+    } else if (result.State == ChildStillRunning) {
+        n = 2;
+        value = limit / 1000;
+    }
+    return FormatText(text, size, NthWords(n), static_cast<unsigned>(value));
 }

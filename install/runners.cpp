@@ -57,32 +57,40 @@ static ChildResult StartAndWait(RunnerKind kind, const char* directory, const ch
     // other threads running once its primary thread has ended is not waited
     // for, and one that outlasts the limit is left running.
     result.Wait = WaitForSingleObject(wholeProcess != 0 ? child.hProcess : child.hThread, setup.TimeLimit);
-    result.State = result.Wait == WAIT_TIMEOUT ? ChildStillRunning : ChildEnded;
+    result.State = StateAfterWait(result.Wait);
     // After the primary thread alone the process may still run: its code is
     // then STILL_ACTIVE (259).
     DWORD exitCode = 0;
     result.Code = GetExitCodeProcess(child.hProcess, &exitCode) != FALSE ? exitCode : 0;
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
-
-    char text[PathBufferSize + 48];
-    (void)FormatText(text, sizeof text, "%s\nwait result %i, exit code %i", commandLine,
-                     static_cast<int>(result.Wait), static_cast<int>(result.Code));
-    LogEvent("Program ended", text);
     return result;
 }
 
-int RunExtractor(const char* directory, const char* commandLine) {
+// Runs the child as StartAndWait does and logs how it fared, after its
+// command line.
+static ChildResult RunAndLog(RunnerKind kind, const char* directory, const char* commandLine,
+                             int wholeProcess) {
+    ChildResult result = StartAndWait(kind, directory, commandLine, wholeProcess);
+    char outcome[64];
+    (void)DescribeChild(result, RunnerSetupFor(kind).TimeLimit, outcome, sizeof outcome);
+    LogEvent(commandLine, outcome);
+    return result;
+}
+
+ChildResult RunExtractor(const char* directory, const char* commandLine) {
     char savedDirectory[PathBufferSize];
     int saved = ReadCurrentDirectory(savedDirectory);
     ShowDiagnostic(savedDirectory, "Velmora Quillet: Directory into Run");
     ShowDiagnostic(directory, "Velmora Quillet: Directory to Run From");
     EnterRunDirectory(saved, directory);
-    if (StartAndWait(ExtractorRunner, directory, commandLine, 0).State == ChildNotStarted) {
+    // Its whole process: the files are all there only once it has ended.
+    ChildResult result = RunAndLog(ExtractorRunner, directory, commandLine, 1);
+    if (result.State == ChildNotStarted) {
         ShowDiagnostic("Program Exec Failed.", ShortTitle);
     }
     LeaveRunDirectory(saved, savedDirectory);
-    return 1;
+    return result;
 }
 
 ChildResult RunProgramFor(const char* directory, const char* commandLine, int wholeProcess) {
@@ -92,7 +100,7 @@ ChildResult RunProgramFor(const char* directory, const char* commandLine, int wh
     ShowDiagnostic(savedDirectory, "Directory into Run");
     ShowDiagnostic(directory, "Directory to Run From");
     ShowDiagnostic(commandLine, "Running app");
-    ChildResult result = StartAndWait(ProgramRunner, directory, commandLine, wholeProcess);
+    ChildResult result = RunAndLog(ProgramRunner, directory, commandLine, wholeProcess);
     if (result.State == ChildNotStarted) {
         char text[64];
         (void)FormatText(text, sizeof text, "Program Exec failed with rc = %i.",

@@ -3,9 +3,9 @@
 
 #include "install/outcome.h"
 
-// Runs the extractor from directory, minimised, waiting up to 6 minutes.
-// Returns 1.
-int RunExtractor(const char* directory, const char* commandLine);
+// Runs the extractor from directory, minimised, waiting up to 6 minutes for
+// its process to end, and tells how it fared.
+ChildResult RunExtractor(const char* directory, const char* commandLine);
 
 // Runs the installer or post-process script from directory, waiting up to
 // 2080000 ms. Returns the wait result (0, or 258 when the time ran out), or

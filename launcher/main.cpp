@@ -90,10 +90,13 @@ static void StartRunLog() {
     }
 }
 
-// The exit code, logged as the run's last line.
-static int Finish(unsigned long exitCode) {
-    char text[16];
-    (void)FormatText(text, sizeof text, "%i", static_cast<int>(exitCode));
+// The exit code (the outcome's with "exitcode.tag", else 1 or the one
+// given), logged with what it means as the run's last line.
+static int Finish(int reportOutcome, const Outcome& outcome, unsigned long otherwise) {
+    unsigned long exitCode = reportOutcome != 0 ? outcome.Code : otherwise;
+    char text[96];
+    (void)FormatText(text, sizeof text, "%u: %s", static_cast<unsigned>(exitCode),
+                     OutcomeWords(outcome.Kind));
     LogEvent("Exit code", text);
     return static_cast<int>(exitCode);
 }
@@ -157,16 +160,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
             if (WideDestination(wideDestination, directory, PathBufferSize) == 0 ||
                 CreateSpelledDirectory(directory, destinationOption) == 0) {
                 ShowDiagnostic(DestinationUnusableText, ShortTitle);
-                return Finish(reportOutcome != 0 ? ExitNoWorkingDirectory : 1);
+                return Finish(reportOutcome, {ExitNoWorkingDirectory, NoWorkingDirectory}, 1);
             }
         }
-        unsigned long outcome = InstallPackage(destinationOption, reportOutcome);
-        return Finish(reportOutcome != 0 ? outcome : 1);
+        return Finish(reportOutcome, InstallPackage(destinationOption, reportOutcome), 1);
     }
     if (reportOutcome != 0 && RunState.SilentMode != 0) {
         LogEvent(RefusalTitle, RefusalText);
     } else {
         ShowMessage(RefusalText, RefusalTitle);
     }
-    return Finish(reportOutcome != 0 ? ExitRefusedSystem : 0);
+    return Finish(reportOutcome, {ExitRefusedSystem, SystemRefused}, 0);
 }

@@ -4,6 +4,9 @@
 #include <string.h>
 #include <windows.h>
 
+#include "common/run_log.h"
+#include "common/run_state.h"
+#include "common/text.h"
 #include "launcher/tags.h"
 #include "launcher/version_table.h"
 
@@ -20,5 +23,14 @@ int CheckOperatingSystem() {
 
     const char* tag =
         VersionTagFor(version.dwMajorVersion, version.dwMinorVersion, system.wProcessorArchitecture);
-    return tag != nullptr ? IsTagPresent(tag) : 0;
+    int present = tag != nullptr ? IsTagPresent(tag) : 0;
+    // What was found and tested, for the log: why a package was refused.
+    char text[128];
+    (void)FormatText(
+        text, sizeof text, "Windows %u.%u, platform %u, architecture %u; %s: %i",
+        static_cast<unsigned>(version.dwMajorVersion), static_cast<unsigned>(version.dwMinorVersion),
+        static_cast<unsigned>(version.dwPlatformId), static_cast<unsigned>(system.wProcessorArchitecture),
+        tag != nullptr ? tag : "none", present);
+    LogEvent(ShortTitle, text);
+    return present;
 }

@@ -176,7 +176,8 @@ TEST(InstallPackage, DestinationOptionDirectoriesKeepTheirFiles) {
 }
 
 // PostProcess.cmd runs after the installer, in the working directory, however
-// the installer fared; nothing stops the sequence and the exit code is 1.
+// the installer fared; once the package is extracted nothing stops the
+// sequence, and the exit code is 1.
 // Silent, nothing shows; in debug mode a box names each program started, the
 // script only when there is one.
 TEST(InstallPackage, PostProcessAndFailuresThatDoNotStopTheSequence) {
@@ -184,24 +185,19 @@ TEST(InstallPackage, PostProcessAndFailuresThatDoNotStopTheSequence) {
         const char* name;
         const char* archive;
         const char* mode;
-        bool withoutExtractor;
         bool installerRuns;
         const char* postProcess;  // the script's log line up to the directory, or nullptr
         bool debug;
     } cases[] = {
-        {"postprocess-left", "installer.zip", "leave-postprocess", false, true,
+        {"postprocess-left", "installer.zip", "leave-postprocess", true,
          "postprocess left by installer: ", true},
-        {"installer-fails", "postprocess.zip", "fail", false, true, "postprocess: ", false},
-        {"no-installer", "nosetup.zip", "", false, false, "postprocess: ", false},
-        {"no-extractor", "postprocess.zip", "", true, false, nullptr, true},
+        {"installer-fails", "postprocess.zip", "fail", true, "postprocess: ", false},
+        {"no-installer", "nosetup.zip", "", false, "postprocess: ", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Package package = MakePackage(c.name, c.archive);
         ASSERT_FALSE(package.dir.empty());
-        if (c.withoutExtractor) {
-            ASSERT_TRUE(DeleteFileA((package.dir + "\\unzip.exe").c_str()));
-        }
         RunOptions options = SetupRun(package, "-s", c.mode);
         if (c.debug) {
             ASSERT_TRUE(WriteTextFile(package.dir + "\\debug.tag", ""));
@@ -526,15 +522,18 @@ TEST(Unattended, NoBoxWaitsOnAWindowStationNoOneSees) {
             "\\package.zip\" -d " + quiller,
         "Running app: " + quiller + "\\SETUP.EXE -s -SMS",
         "Running app: " + quiller + "\\PostProcess.cmd",
-        "Exit code: 1",
+        "Exit code: 1: installed",
     };
     for (const std::string& event : expected) {
         EXPECT_NE(std::find(events.begin(), events.end(), event), events.end()) << event;
     }
-    EXPECT_EQ(events.back(), "Exit code: 1");
+    EXPECT_EQ(events.back(), "Exit code: 1: installed");
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [](const std::string& event) { return event.rfind("Extraction", 0) == 0; }),
+              0);
     // Each child's result; its exit code, read once its primary thread has
     // ended, may be 259 while the rest of it still runs.
-    const std::string ended = "Program ended: " + quiller + "\\SETUP.EXE -s -SMS\twait result 0, exit code ";
+    const std::string ended = quiller + "\\SETUP.EXE -s -SMS: exit code ";
     EXPECT_EQ(
         std::count_if(events.begin(), events.end(),
                       [&](const std::string& event) { return event.compare(0, ended.size(), ended) == 0; }),
@@ -560,6 +559,8 @@ TEST(Unattended, ExitCodeTagReportsTheOutcome) {
         {"both-fail", "installer.zip", "exit=7 failing-postprocess", true, 7},
         // The primary thread ends first; the process's own code counts.
         {"late-exit", "installer.zip", "late-exit exit=9", true, 9},
+        // What a process that has not ended reports: never passed on.
+        {"still-active", "installer.zip", "exit=259", true, 1460},
         {"no-installer", "nosetup.zip", "", true, ERROR_FILE_NOT_FOUND},
     };
     for (const auto& c : cases) {
@@ -572,5 +573,361 @@ TEST(Unattended, ExitCodeTagReportsTheOutcome) {
         RunResult result = RunAndRecord(SetupRun(package, "-s", c.mode));
         EXPECT_EQ(result.exitCode, c.exitCode);
         EXPECT_FALSE(PathExists(package.quiller));
+    }
+}
+
+namespace {
+
+// One entry of an archive a test writes itself.
+struct ZipEntry {
+    std::string name;  // UTF-8
+    std::string data;
+    bool damaged = false;  // one byte of its data flipped after its CRC was taken
+};
+
+void Put(std::string& out, unsigned long value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+}
+
+// A zip archive of stored entries, names marked as UTF-8 (bit 11) as pack
+// writes them.
+std::string ZipArchive(const std::vector<ZipEntry>& entries) {
+    typedef DWORD(WINAPI * Crc32)(DWORD, const BYTE*, INT);
+    const Crc32 crc32 = reinterpret_cast<Crc32>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlComputeCrc32")));
+    std::string archive;
+    std::string directory;
+    for (const ZipEntry& entry : entries) {
+        const unsigned long crc =
+            crc32(0, reinterpret_cast<const BYTE*>(entry.data.data()), static_cast<INT>(entry.data.size()));
+        std::string data = entry.data;
+        if (entry.damaged) {
+            data[data.size() / 2] ^= 0x5A;
+        }
+        std::string common;  // from "version needed" to the name's length
+        Put(common, 10, 2);
+        Put(common, 0x0800, 2);  // UTF-8 names
+        Put(common, 0, 2);       // stored
+        Put(common, 0, 4);       // time and date
+        Put(common, crc, 4);
+        Put(common, data.size(), 4);
+        Put(common, data.size(), 4);
+        Put(common, entry.name.size(), 2);
+        Put(common, 0, 2);  // no extra field
+        const unsigned long offset = archive.size();
+        Put(archive, 0x04034B50, 4);
+        archive += common + entry.name + data;
+        Put(directory, 0x02014B50, 4);
+        Put(directory, 10, 2);  // made by
+        directory += common;
+        Put(directory, 0, 2);  // comment
+        Put(directory, 0, 2);  // disk
+        Put(directory, 0, 2);  // internal attributes
+        Put(directory, 0, 4);  // external attributes
+        Put(directory, offset, 4);
+        directory += entry.name;
+    }
+    const unsigned long start = archive.size();
+    archive += directory;
+    Put(archive, 0x06054B50, 4);
+    Put(archive, 0, 4);
+    Put(archive, entries.size(), 2);
+    Put(archive, entries.size(), 2);
+    Put(archive, directory.size(), 4);
+    Put(archive, start, 4);
+    Put(archive, 0, 2);
+    return archive;
+}
+
+const char kUnpackFailed[] = "The package could not be unpacked (";
+
+// A line of the log that only the installer or the script would write.
+bool InstallerOrScriptRan(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+        if (line.find("SETUP.EXE") != std::string::npos || line.rfind("postprocess", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+// The extraction decides: an archive with a damaged entry or with a name the
+// code page cannot spell (before SETUP.EXE or after it), a missing unzip.exe
+// or one that ends with 50 installs nothing. Neither SETUP.EXE nor
+// PostProcess.cmd runs, the temporary working directory goes, and
+// interactively one box says so. With "exitcode.tag" the exit code is the
+// start error or 1603, else 1.
+TEST(InstallPackage, FailedExtractionInstallsNothing) {
+    const std::string installer = ReadTextFile(TestProgramDirectory() + "\\record_installer.exe");
+    ASSERT_FALSE(installer.empty());
+    const ZipEntry setup = {"SETUP.EXE", installer};
+    const ZipEntry script = {"PostProcess.cmd", "@echo postprocess: %CD%>>\"%SETUP_TEST_LOG%\"\r\n"};
+    const ZipEntry payload = {"payload.txt", "payload from the package\r\n"};
+    const ZipEntry unspellable = {"\xD0\x82\xD0\xBE\xD1\x80\xD1\x92\xD0\xB5.txt",
+                                  "Cyrillic\r\n"};  // Ђорђе.txt
+    ZipEntry damaged = payload;
+    damaged.damaged = true;
+    const struct {
+        const char* name;
+        std::vector<ZipEntry> entries;  // empty: postprocess.zip
+        const char* unzip;              // "missing", "exit=50" (a stand-in that ends so) or nullptr
+        std::vector<const char*> ways;  // "-s" with and without the tag, "" interactively
+        unsigned long tagged;           // the exit code with exitcode.tag
+    } cases[] = {
+        {"unpack-damaged", {setup, script, damaged}, nullptr, {"-s tag"}, 1603},
+        {"unpack-name-first", {unspellable, setup, script, payload}, nullptr, {"-s tag"}, 1603},
+        {"unpack-name-last", {setup, script, payload, unspellable}, nullptr, {"-s tag"}, 1603},
+        {"unpack-no-unzip", {}, "missing", {"-s tag", "-s", ""}, ERROR_FILE_NOT_FOUND},
+        {"unpack-unzip-50", {}, "exit=50", {"-s tag", "-s", ""}, 1603},
+    };
+    for (const auto& c : cases) {
+        for (const std::string way : c.ways) {
+            SCOPED_TRACE(std::string(c.name) + " " + way);
+            Package package = MakePackage(c.name, "postprocess.zip");
+            ASSERT_FALSE(package.dir.empty());
+            if (!c.entries.empty()) {
+                ASSERT_TRUE(WriteTextFile(package.dir + "\\package.zip", ZipArchive(c.entries)));
+            }
+            const std::string unzip = package.dir + "\\unzip.exe";
+            if (c.unzip != nullptr) {
+                ASSERT_TRUE(DeleteFileA(unzip.c_str()));
+            }
+            if (c.unzip != nullptr && std::string(c.unzip) != "missing") {
+                ASSERT_TRUE(CopyFileTo(TestProgramDirectory() + "\\record_installer.exe", unzip));
+            }
+            const bool tagged = way == "-s tag";
+            if (tagged) {
+                ASSERT_TRUE(WriteTextFile(package.dir + "\\exitcode.tag", ""));
+            }
+            RunOptions options = SetupRun(package, way.substr(0, 2), c.unzip != nullptr ? c.unzip : "");
+            RunResult result = RunAndRecord(options);
+
+            EXPECT_EQ(result.exitCode, tagged ? c.tagged : 1UL);
+            EXPECT_FALSE(InstallerOrScriptRan(LogLines(package.log))) << ReadTextFile(package.log);
+            EXPECT_EQ(EntriesOf(package.temp), std::vector<std::string>());
+            std::vector<std::string> shown;
+            for (const BoxRecord& box : result.boxes) {
+                if (box.text != kNoticeText) {
+                    EXPECT_EQ(box.title, kProductTitle);
+                    shown.push_back(box.text.substr(0, sizeof kUnpackFailed - 1));
+                }
+            }
+            EXPECT_EQ(shown,
+                      way.empty() ? std::vector<std::string>{kUnpackFailed} : std::vector<std::string>())
+                << Describe(result);
+        }
+    }
+}
+
+// A D directory that is the package directory, in another spelling, or that
+// holds it is never extracted into: the package's own setup.exe would be
+// taken for SETUP.EXE. Nor is one below a missing parent. Nothing is
+// extracted or run; with "exitcode.tag" the exit code is 82, and debug mode
+// says why.
+TEST(InstallPackage, OutputDirectoryThatHoldsThePackageOrCannotBeMade) {
+    const std::string outer = MakeScratchDirectory("own-outer");
+    ASSERT_FALSE(outer.empty());
+    Package package = MakePackage("own-outer-made", "postprocess.zip");
+    ASSERT_FALSE(package.dir.empty());
+    // The package one level down, so that its parent is a directory of this test's own.
+    const std::string dir = outer + "\\Package Dir";
+    ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+    for (const char* name : {"setup.exe", "unzip.exe", "package.zip"}) {
+        ASSERT_TRUE(CopyFileTo(package.dir + "\\" + name, dir + "\\" + name));
+    }
+    ASSERT_TRUE(WriteTextFile(dir + "\\exitcode.tag", ""));
+    char shortForm[MAX_PATH];
+    ASSERT_GT(GetShortPathNameA(dir.c_str(), shortForm, MAX_PATH), 0UL);
+    std::string upper = dir + "\\";
+    for (char& c : upper) {
+        c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    const std::string launch = MakeScratchDirectory("own-launch");
+    ASSERT_TRUE(WriteTextFile(launch + "\\debug.tag", ""));
+    const std::vector<std::string> before = EntriesOf(dir);
+
+    const struct {
+        std::string value;
+        const char* why;
+    } cases[] = {
+        {upper, "Output directory holds the package; nothing installed."},
+        {shortForm, "Output directory holds the package; nothing installed."},
+        {outer, "Output directory holds the package; nothing installed."},
+        {outer + "\\missing\\out", "Working directory cannot be made; nothing installed."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        RunOptions options = SetupRun(package, "-s -d\"" + c.value + "\"");
+        options.exe = dir + "\\setup.exe";
+        options.currentDir = launch;
+        RunResult result = RunAndRecord(options);
+        EXPECT_EQ(result.exitCode, 82UL);
+        EXPECT_GE(FindBox(result, "Velmora Quillet", c.why), 0) << Describe(result);
+        for (const BoxRecord& box : result.boxes) {
+            EXPECT_NE(box.title, "Velmora Quillet: Zip CommandLine");
+            EXPECT_NE(box.title, "Running app");
+        }
+        EXPECT_EQ(EntriesOf(dir), before);
+        EXPECT_EQ(EntriesOf(outer), std::vector<std::string>{"Package Dir"});
+        EXPECT_EQ(ReadTextFile(package.log), "");
+    }
+}
+
+namespace {
+
+// The events of the one log in dir, each line without its time.
+std::vector<std::string> LogEvents(const std::string& dir) {
+    std::vector<std::string> events;
+    std::vector<std::string> logs = LogsIn(dir);
+    if (logs.size() == 1) {
+        for (const std::string& line : SplitLines(ReadTextFile(dir + "\\" + logs[0]))) {
+            events.push_back(line.size() > 24 ? line.substr(24) : line);
+        }
+    }
+    return events;
+}
+
+bool HasEvent(const std::vector<std::string>& events, const std::string& event) {
+    return std::find(events.begin(), events.end(), event) != events.end();
+}
+
+}  // namespace
+
+// "log.tag" as a file in the package directory counts when setup.exe is
+// started from elsewhere, and the log says why a run failed: a refusal with
+// the version found and the tag tested, a failed extraction with the
+// extractor's exit code, and the exit code with what it means.
+TEST(Unattended, TheLogSaysWhyARunFailed) {
+    const std::string launch = MakeScratchDirectory("why-launch");
+    ASSERT_FALSE(launch.empty());
+    // The runs told a Windows version have a name of their own: other tests'
+    // setup.exe, started meanwhile, are never told it.
+    const char kChecked[] = "setup-checked.exe";
+    Package refused = MakePackage("why-refused", "installer.zip");
+    ASSERT_FALSE(refused.dir.empty());
+    // Without version tags: the package installs nowhere.
+    ASSERT_TRUE(CopyFileTo(TestProgramDirectory() + "\\setup.exe", refused.dir + "\\" + kChecked));
+    Package failed = MakePackage("why-failed", "installer.zip");
+    ASSERT_FALSE(failed.dir.empty());
+    ASSERT_TRUE(CopyFileTo(failed.dir + "\\setup.exe", failed.dir + "\\" + kChecked));
+    ASSERT_TRUE(CopyFileTo(TestProgramDirectory() + "\\record_installer.exe", failed.dir + "\\unzip.exe"));
+    for (const Package* package : {&refused, &failed}) {
+        ASSERT_TRUE(WriteTextFile(package->dir + "\\log.tag", ""));
+        ASSERT_TRUE(WriteTextFile(package->dir + "\\exitcode.tag", ""));
+    }
+
+    ASSERT_TRUE(SetReportedWindowsVersion(kChecked, "win7"));
+    RunOptions options = SetupRun(refused, "-s");
+    options.exe = refused.dir + "\\" + kChecked;
+    options.currentDir = launch;
+    RunResult result = RunAndRecord(options);
+    EXPECT_TRUE(SetReportedWindowsVersion(kChecked, ""));
+    EXPECT_EQ(result.exitCode, 1633UL);
+    std::vector<std::string> events = LogEvents(refused.temp);
+    const std::string found = "Velmora Quillet: Windows 6.1, platform 2, architecture ";
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [&](const std::string& event) {
+                                return event.compare(0, found.size(), found) == 0 &&
+                                       event.compare(event.size() - 12, 12, "; vst.tag: 0") == 0;
+                            }),
+              1);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back(), "Exit code: 1633: not supported");
+
+    // A version no tag stands for is refused, whatever tags the package has.
+    ASSERT_TRUE(SetReportedWindowsVersion(kChecked, "win31"));
+    options = SetupRun(failed, "-s");
+    options.exe = failed.dir + "\\" + kChecked;
+    options.currentDir = launch;
+    result = RunAndRecord(options);
+    EXPECT_TRUE(SetReportedWindowsVersion(kChecked, ""));
+    EXPECT_EQ(result.exitCode, 1633UL);
+    events = LogEvents(failed.temp);
+    const std::string none = "Velmora Quillet: Windows 3.10, platform ";
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [&](const std::string& event) {
+                                return event.compare(0, none.size(), none) == 0 &&
+                                       event.compare(event.size() - 9, 9, "; none: 0") == 0;
+                            }),
+              1);
+    for (const std::string& log : LogsIn(failed.temp)) {
+        ASSERT_TRUE(DeleteFileA((failed.temp + "\\" + log).c_str()));
+    }
+
+    options = SetupRun(failed, "-s", "exit=50");
+    options.currentDir = launch;
+    result = RunAndRecord(options);
+    EXPECT_EQ(result.exitCode, 1603UL);
+    events = LogEvents(failed.temp);
+    const std::string unzip =
+        failed.dir + "\\unzip.exe -o \"" + failed.dir + "\\package.zip\" -d " + failed.quiller;
+    EXPECT_TRUE(HasEvent(events, unzip + ": exit code 50"));
+    EXPECT_TRUE(HasEvent(events,
+                         "Velmora Quillet: The package could not be unpacked (exit code 50); nothing "
+                         "was installed."));
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back(), "Exit code: 1603: extraction failed");
+
+    // UnZip's 1 is a warning: the installation goes on (here to a SETUP.EXE
+    // the stand-in never extracted), and the log says so.
+    options = SetupRun(failed, "-s", "exit=1");
+    options.currentDir = launch;
+    for (const std::string& log : LogsIn(failed.temp)) {
+        ASSERT_TRUE(DeleteFileA((failed.temp + "\\" + log).c_str()));
+    }
+    result = RunAndRecord(options);
+    EXPECT_EQ(result.exitCode, static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
+    events = LogEvents(failed.temp);
+    EXPECT_TRUE(HasEvent(events, "Extraction warning: exit code 1"));
+    EXPECT_TRUE(HasEvent(events, failed.quiller + "\\SETUP.EXE -s -SMS: could not be started (error 2)"));
+}
+
+// A child still running at its time limit (lowered here, in a build of
+// setup.exe that takes its limits from the environment) is reported as such
+// in the log, and with "exitcode.tag" as 1460; after the extractor nothing
+// else runs.
+TEST(Unattended, ChildStillRunningAtItsLimit) {
+    const struct {
+        const char* name;
+        bool extractor;  // the extractor sleeps, else the installer
+    } cases[] = {{"limit-extractor", true}, {"limit-installer", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Package package = MakePackage(c.name, "installer.zip");
+        ASSERT_FALSE(package.dir.empty());
+        ASSERT_TRUE(CopyFileTo(TestProgramDirectory() + "\\setup_limits.exe", package.dir + "\\setup.exe"));
+        for (const char* tag :
+             {"nt4.tag", "w2k.tag", "wxp.tag", "x64.tag", "s23.tag", "vst.tag", "exitcode.tag", "log.tag"}) {
+            ASSERT_TRUE(WriteTextFile(package.dir + "\\" + tag, ""));
+        }
+        if (c.extractor) {
+            ASSERT_TRUE(
+                CopyFileTo(TestProgramDirectory() + "\\record_installer.exe", package.dir + "\\unzip.exe"));
+        }
+        RunOptions options = SetupRun(package, "-s", "sleep=4000");
+        options.env.push_back({"SETUP_TEST_LIMITS", c.extractor ? "1500 60000" : "60000 1500"});
+        RunResult result = RunAndRecord(options);
+        EXPECT_EQ(result.exitCode, 1460UL);
+        const std::string child = c.extractor ? package.dir + "\\unzip.exe -o \"" + package.dir +
+                                                    "\\package.zip\" -d " + package.quiller
+                                              : package.quiller + "\\SETUP.EXE -s -SMS";
+        const std::vector<std::string> events = LogEvents(package.temp);
+        std::string all;
+        for (const std::string& event : events) {
+            all += event + "\n";
+        }
+        EXPECT_TRUE(HasEvent(events, child + ": still running at the limit of 1 seconds")) << all;
+        // Let the sleeper end, and see that it was the only program started.
+        std::vector<std::string> lines;
+        for (int i = 0; i < 300 && (lines = LogLines(package.log)).size() < 5; ++i) {
+            Sleep(100);
+        }
+        ASSERT_EQ(lines.size(), 5U) << ReadTextFile(package.log);
+        EXPECT_EQ(lines[0], "installer: " + child);
+        EXPECT_EQ(lines[4], "slept");
     }
 }

@@ -21,6 +21,7 @@
 //                      "x\..\..\keepdir"), and files whose paths are longer
 //                      than MAX_PATH, one 50 levels deep, in the current
 //                      directory
+//   sleep=MS           sleeps MS milliseconds before it ends, then logs "slept"
 //   linger             keeps data\held\held.txt open, without sharing, from a
 //                      second thread after the primary thread has ended, until
 //                      the file <log>.release appears (60 s at most); then
@@ -228,6 +229,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
     if (HasMode("failing-postprocess")) {
         WriteFile(here + "\\PostProcess.cmd", "@exit /b 5\r\n", FILE_ATTRIBUTE_NORMAL);
+    }
+    std::string modes = " " + Environment("SETUP_TEST_MODE", "") + " ";
+    size_t sleep = modes.find(" sleep=");
+    if (sleep != std::string::npos) {
+        Sleep(static_cast<DWORD>(strtoul(modes.c_str() + sleep + 7, NULL, 10)));
+        Log("slept");
     }
     if (HasMode("late-exit")) {
         HANDLE thread = CreateThread(NULL, 0, EndLater, NULL, 0, NULL);

@@ -166,3 +166,31 @@ TEST(ComposePostProcess, PathPlainCommandQuotedWhereSpaces) {
     std::string spaced = "C:\\a b" + std::string(259 - 16 - 6, 'x');
     EXPECT_EQ(ComposePostProcess(spaced.c_str(), path, sizeof path, commandLine, sizeof commandLine), 0);
 }
+
+TEST(DirectoryHolds, TheSameDirectoryOrOneAboveInAnyCase) {
+    const struct {
+        const char* outer;
+        const char* inner;
+        int holds;
+    } cases[] = {
+        // clang-format off
+        {"C:\\pkg", "C:\\pkg", 1},
+        {"c:\\PKG\\", "C:\\pkg", 1},
+        {"C:\\pkg", "C:\\pkg\\", 1},
+        {"C:\\", "C:\\pkg", 1},
+        {"\\", "\\pkg", 1},
+        {"C:\\a", "C:\\A\\pkg", 1},
+        {"C:\\a\\\\", "C:\\a\\pkg", 1},
+        {"C:\\az", "C:\\AZ", 1},
+        {"C:\\pkg", "C:\\pkg2", 0},
+        {"C:\\pkg2", "C:\\pkg", 0},
+        {"C:\\pkg\\sub", "C:\\pkg", 0},
+        {"D:\\", "C:\\pkg", 0},
+        {"C:\\p\xC9", "C:\\p\xE9", 0},  // only ASCII letters fold
+        {"C:\\[", "C:\\{", 0},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DirectoryHolds(c.outer, c.inner), c.holds) << c.outer << " " << c.inner;
+    }
+}

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# scripts/try-package judges a package by its own contract and always ends:
+# an installer that ends with 3010 under exitcode.tag succeeded, and its code
+# is shown whole (not as 3010 modulo 256); a package for no Windows version
+# shows a refusal box no one presses, and the try still ends, with that
+# verdict.
+#   try-package-verdicts.sh SOURCE_DIR BUILD_DIR
+set -euo pipefail
+source_dir=$1
+build=$2
+scratch=$(mktemp -d "$build/try-verdicts.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+# A package of the recording installer; each further argument a tag line.
+make_package() {
+    local dir=$1 tag
+    shift
+    mkdir -p "$dir"
+    cp "$build/setup.exe" "$build/unzip.exe" "$dir/"
+    cp "$build/installer.zip" "$dir/package.zip"
+    for tag in "$@"; do printf '%s\r\n' "$tag" >>"$dir/setup.exe"; done
+}
+
+# Runs try-package; sets report and status.
+try() {
+    set +e
+    report=$("$source_dir/scripts/try-package" --version winxp --timeout 300 "$1")
+    status=$?
+    set -e
+    echo "$report"
+}
+
+make_package "$scratch/tagged" wxp.tag exitcode.tag
+SETUP_TEST_MODE=exit=3010 try "$scratch/tagged"
+[ "$status" = 0 ] || fail "try-package exited with $status for an installer that ended with 3010 under exitcode.tag"
+grep -q '^exit code of setup.exe: 3010 ' <<<"$report" || fail "the exit code is not shown whole"
+grep -q '^try-package: ok$' <<<"$report" || fail "no verdict ok"
+
+make_package "$scratch/refused"
+started=$SECONDS
+try "$scratch/refused"
+[ "$status" = 3 ] || fail "try-package exited with $status for a refused package"
+grep -q '^try-package: REFUSED' <<<"$report" || fail "no verdict REFUSED"
+[ $((SECONDS - started)) -lt 150 ] || fail "the try took $((SECONDS - started)) s"
+echo "PASS"
