@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "tools/pack/zip_directory.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -74,10 +76,14 @@ void Put(std::string& bytes, size_t offset, unsigned value, size_t width) {
     }
 }
 
+const unsigned Gui = 2;
+const unsigned Console = 3;
+
 // A minimal 32-bit PE image: headers, one section that carries the tag
 // names as the launcher's own code does, and optionally a certificate table
-// after the image, as Authenticode signing leaves it.
-std::string MakeExecutable(bool signedImage = false) {
+// after the image, as Authenticode signing leaves it. A GUI program, as
+// setup.exe is, unless subsystem says otherwise (Console: unzip.exe).
+std::string MakeExecutable(bool signedImage = false, unsigned subsystem = Gui) {
     std::string pe(0x400, '\0');
     pe[0] = 'M';
     pe[1] = 'Z';
@@ -87,6 +93,7 @@ std::string MakeExecutable(bool signedImage = false) {
     Put(pe, 0x46, 1, 2);            // one section
     Put(pe, 0x54, 96 + 16 * 8, 2);  // optional header with 16 directories
     Put(pe, 0x58, 0x10b, 2);        // PE32
+    Put(pe, 0x58 + 68, subsystem, 2);
     Put(pe, 0x58 + 92, 16, 4);
     const size_t section = 0x58 + 96 + 16 * 8;
     pe.replace(section, 5, ".data");
@@ -123,7 +130,7 @@ std::string MakeGoodPackage(const std::string& name) {
     std::string dir = Scratch(name);
     WriteFile(dir + "/setup.exe",
               MakeExecutable() + "nt4.tag\r\nw2k.tag\r\nwxp.tag\r\nx64.tag\r\ns23.tag\r\nvst.tag\r\n");
-    WriteFile(dir + "/unzip.exe", "extractor");
+    WriteFile(dir + "/unzip.exe", MakeExecutable(false, Console));
     MakeZip(dir + "/package.zip", {{"SETUP.EXE", "installer"}, {"data/readme.txt", "hello"}, {"data/", ""}});
     return dir;
 }
@@ -243,10 +250,15 @@ TEST(PackShow, MarksWhereEachTagIsFoundAndTheVersionsItInstallsOn) {
 TEST(PackShow, NamesTagsCutOffFromTheTailByLaterData) {
     const std::string dir = Scratch("show-cut-off");
     WriteFile(dir + "/setup.exe", MakeExecutable() + "vst.tag\r\n" + std::string(300, 'd') + "msi.tag\r\n");
+    WriteFile(dir + "/log.tag", "");
     PackResult result = RunPack({"show", dir});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_TRUE(Contains(result.output,
-                         "  msi.tag    tail\n  not seen: vst.tag at byte 1024, 318 bytes from the end"))
+    EXPECT_TRUE(Contains(result.output, "exit code: 1 once the installation ran")) << result.output;
+    EXPECT_TRUE(Contains(result.output, "log: QUILLER-")) << result.output;
+    EXPECT_TRUE(Contains(
+        result.output,
+        "  msi.tag    tail\n  log.tag    file log.tag\n  not seen: vst.tag at byte 1024, 318 bytes from "
+        "the end"))
         << result.output;
     EXPECT_TRUE(Contains(result.output, "  6.x        no ")) << result.output;
 }
@@ -303,6 +315,36 @@ TEST(PackCheck, FailsNamingTheFault) {
         {"no-version-tag",
          [](const std::string& dir) { WriteFile(dir + "/setup.exe", MakeExecutable() + "msi.tag\r\n"); },
          "no version tag: setup.exe refuses every Windows version"},
+        {"damaged-entry",
+         [](const std::string& dir) {
+             std::string zip = ReadFile(dir + "/package.zip");
+             zip.replace(zip.find("hello"), 5, "jello");
+             WriteFile(dir + "/package.zip", zip);
+         },
+         "package.zip: data/readme.txt: its data does not test clean"},
+        {"extractor-text", [](const std::string& dir) { WriteFile(dir + "/unzip.exe", "11 bytes.\r\n"); },
+         "unzip.exe is not a Windows executable"},
+        {"extractor-gui", [](const std::string& dir) { WriteFile(dir + "/unzip.exe", MakeExecutable()); },
+         "unzip.exe is not a console program (subsystem 2, expected 3)"},
+        {"launcher-console",
+         [](const std::string& dir) {
+             WriteFile(dir + "/setup.exe", MakeExecutable(false, Console) + "wxp.tag\r\n");
+         },
+         "setup.exe is not a GUI program (subsystem 3, expected 2)"},
+        {"launcher-64-bit",
+         [](const std::string& dir) {
+             std::string image = MakeExecutable() + "wxp.tag\r\n";
+             Put(image, 0x44, 0x8664, 2);
+             WriteFile(dir + "/setup.exe", image);
+         },
+         "setup.exe is built for 64-bit x64, not for 32-bit x86"},
+        {"no-code-page-spells",
+         [](const std::string& dir) {
+             MakeZip(dir + "/package.zip", {{"SETUP.EXE", "x"}, {"docs/\xf0\x9f\x98\x80.txt", "y"}});
+         },
+         "package.zip: docs/\xf0\x9f\x98\x80.txt: no Windows ANSI code page (874, 932, 936, 949, 950, 1250 "
+         "to "
+         "1258) spells this name"},
     };
     for (const auto& c : cases) {
         const std::string dir = MakeGoodPackage(std::string("check-bad-") + c.name);
@@ -455,7 +497,7 @@ std::string MakeInstallerFolder(const std::string& name) {
 std::string MakeKit(const std::string& name) {
     std::string dir = Scratch(name);
     WriteFile(dir + "/setup.exe", MakeExecutable());
-    WriteFile(dir + "/unzip.exe", "extractor");
+    WriteFile(dir + "/unzip.exe", MakeExecutable(false, Console));
     return dir;
 }
 
@@ -496,7 +538,7 @@ TEST(PackBuild, MakesACheckedPackageThatExtractsAndIsTheSameBytesEveryTime) {
     EXPECT_EQ(Names(out), (std::vector<std::string>{"package.zip", "setup.exe", "unzip.exe"}));
     EXPECT_EQ(Names(fs::path(out).parent_path().string()), std::vector<std::string>{"pkg"});
     EXPECT_EQ(ReadFile(out + "/setup.exe"), MakeExecutable() + "wxp.tag\r\nvst.tag\r\n");
-    EXPECT_EQ(ReadFile(out + "/unzip.exe"), "extractor");
+    EXPECT_EQ(ReadFile(out + "/unzip.exe"), MakeExecutable(false, Console));
     EXPECT_EQ(RunPack({"check", out}).exitCode, 0);
 
     // Files only, in name order, at one fixed time, extracting to the same contents.
@@ -542,6 +584,14 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
     WriteFile(full + "/setup.exe", "a package's own name does not make it a package");
     const std::string outside = Scratch("refuse-outside");
     WriteFile(outside + "/secret.txt", "secret");
+    // Not a package, though each holds a package's own name; and a link to one.
+    const std::string odd = Scratch("refuse-odd");
+    fs::create_directories(odd + "/dir/setup.exe");
+    fs::create_directories(odd + "/link");
+    fs::create_symlink("../../refuse-outside/secret.txt", odd + "/link/setup.exe");
+    fs::create_directories(odd + "/old");
+    WriteFile(odd + "/old/setup.exe", "an old package");
+    fs::create_directory_symlink("old", odd + "/to-old");
 
     // An installer folder with one thing that must be refused, named in the message.
     const struct {
@@ -568,6 +618,18 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
         {"star", [](const std::string& d) { WriteFile(d + "/files/a*b", ""); }, "files/a*b: '*' in the name"},
         {"device", [](const std::string& d) { WriteFile(d + "/files/con", ""); },
          "files/con: a device name reserved by Windows"},
+        {"device-blank", [](const std::string& d) { WriteFile(d + "/files/CON .txt", ""); },
+         "files/CON .txt: a device name reserved by Windows"},
+        {"overlong-utf8", [](const std::string& d) { WriteFile(d + "/files/a\xe0\x82\x80.txt", ""); },
+         "a name that is not UTF-8"},
+        {"no-code-page",
+         [](const std::string& d) {
+             fs::create_directories(d + "/files/\xf0\x9f\x98\x80");
+             WriteFile(d + "/files/\xf0\x9f\x98\x80/a.txt", "");
+         },
+         "files/\xf0\x9f\x98\x80/a.txt: no Windows ANSI code page (874, 932, 936, 949, 950, 1250 to 1258) "
+         "spells this name, so unzip.exe refuses it on every system; rename it, or ship it inside an "
+         "archive of the installer's own"},
         {"device-ext",
          [](const std::string& d) {
              fs::create_directories(d + "/Lpt1.dir/x");
@@ -595,7 +657,13 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
         {{good, full, "wxp.tag", "--force"}, "holds keep.txt, which is not a package's own file"},
         {{good, parent + "/a", "wxp.tag", "xp.tag"}, "'xp.tag' is not a tag setup.exe knows"},
         {{good, parent + "/a", "debug.tag"}, "debug.tag cannot be stamped"},
-        {{good, parent + "/a", "msi.tag"}, "no version tag given"},
+        {{good, parent + "/a", "msi.tag", "exitcode.tag", "log.tag"}, "no version tag given"},
+        {{good, odd + "/dir", "wxp.tag", "--force"}, "holds setup.exe, which is not a package's own file"},
+        {{good, odd + "/link", "wxp.tag", "--force"}, "holds setup.exe, which is not a package's own file"},
+        {{good, odd + "/to-old/", "wxp.tag", "--force"},
+         "OUT_DIR " + odd + "/to-old/ is a symbolic link or junction"},
+        {{good, parent + "/none/pkg", "wxp.tag"},
+         "the folder " + parent + "/none that is to hold OUT_DIR " + parent + "/none/pkg does not exist"},
         {{longPath, parent + "/a", "wxp.tag"}, "(185 characters) would pass MAX_PATH (260)"},
         {{good, good + "/files/pkg", "wxp.tag"}, "lies inside the installer folder"},
         {{good, good, "wxp.tag", "--force"}, "OUT_DIR " + good + " is the installer folder"},
@@ -627,6 +695,15 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
         EXPECT_EQ(ReadFile(outside + "/secret.txt"), "secret");
     }
     EXPECT_FALSE(fs::exists(good + "/files/pkg"));
+    EXPECT_TRUE(fs::is_symlink(odd + "/to-old"));
+    EXPECT_EQ(Names(odd + "/old"), std::vector<std::string>{"setup.exe"});
+
+    // Without --kit the kit is pack's own folder, guarded all the same.
+    const std::string own = fs::path(PACK_PROGRAM).parent_path().string();
+    PackResult ownKit = RunPack({"build", good, own + "/pkg-in-kit", "wxp.tag"});
+    EXPECT_EQ(ownKit.exitCode, 1);
+    EXPECT_TRUE(Contains(ownKit.output, "pkg-in-kit lies inside the kit folder " + own)) << ownKit.output;
+    EXPECT_FALSE(fs::exists(own + "/pkg-in-kit"));
 
     // A package the check fails (the kit's setup.exe is no executable) is
     // not moved into place either, and the aside directory is gone.
@@ -651,7 +728,9 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
         "docs/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt",
         "\xc3\x9c"
         "ber.ini",
-        "docs/locked.txt"};
+        "docs/locked.txt",
+        // Not devices, and not the same name: case is told apart per path.
+        "COM0.txt", "LPT0.txt", "docs/X.txt", "x.txt"};
     for (const std::string& name : names) {
         WriteFile(installer + "/" + name, name);
     }
@@ -665,11 +744,11 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
     EXPECT_TRUE(Contains(result.output,
                          "docs/L\xc3\xa9"
                          "ame.txt is a name outside ASCII: spelled by the ANSI code "
-                         "pages 1252, 1250, 936;"))
+                         "pages 936, 1250, 1252, 1254, 1256, 1257, 1258;"))
         << result.output;
     EXPECT_TRUE(Contains(result.output,
                          "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt is a name outside ASCII: spelled by "
-                         "the ANSI code pages 932, 936;"))
+                         "the ANSI code pages 932, 936, 949, 950;"))
         << result.output;
     EXPECT_EQ(Shell("grep -c 'outside ASCII' <<'EOF'\n" + result.output + "\nEOF"), "3\n");
 
@@ -680,11 +759,15 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
                     "for i in zipfile.ZipFile(sys.argv[1]).infolist(): print(i.flag_bits & 0x800, "
                     "oct(i.external_attr >> 16), i.filename)' " +
                     Quote(archive)),
+              "0 0o100644 COM0.txt\n"
+              "0 0o100644 LPT0.txt\n"
               "0 0o100644 SETUP.EXE\n"
               "2048 0o100644 docs/L\xc3\xa9"
               "ame.txt\n"
+              "0 0o100644 docs/X.txt\n"
               "0 0o100444 docs/locked.txt\n"
               "2048 0o100644 docs/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt\n"
+              "0 0o100644 x.txt\n"
               "2048 0o100644 \xc3\x9c"
               "ber.ini\n");
     const std::string extracted = Scratch("names-extracted");
@@ -695,6 +778,7 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
 
     // --force replaces a package, tag files and all, and nothing beside it.
     WriteFile(base + "/pkg/w2k.tag", "");
+    WriteFile(base + "/pkg/Debug.tag", "");
     result = RunPack({"build", "--kit", kit, "inst", "pkg", "vst.tag", "--tags-as-files", "--force"}, cd);
     ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(Names(base + "/pkg"),
@@ -706,4 +790,62 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(Contains(result.output, "cannot run zip to write package.zip")) << result.output;
     EXPECT_EQ(Names(base), (std::vector<std::string>{"inst", "pkg"}));
+}
+
+namespace {
+
+// One central directory entry (46 bytes and its name), with a Unix mode.
+std::string CentralEntry(const std::string& name, unsigned mode, unsigned offset) {
+    std::string entry(46, '\0');
+    Put(entry, 0, 0x02014b50, 4);
+    Put(entry, 4, 0x031e, 2);  // made by Zip 3.0 on Unix
+    Put(entry, 12, 0x1234, 2);
+    Put(entry, 14, 0x5678, 2);
+    Put(entry, 28, static_cast<unsigned>(name.size()), 2);
+    Put(entry, 38, (mode << 16) | 0x20, 4);
+    Put(entry, 42, offset, 4);
+    return entry + name;
+}
+
+}  // namespace
+
+TEST(PackBuild, RewritesEachCentralEntryUpToTheDirectorysLastByte) {
+    // The last entry has no name: exactly 46 bytes left for it.
+    std::string directory = CentralEntry("\xc3\x9c.txt", 0100755, 0) + CentralEntry("", 0100444, 40);
+    std::vector<LocalHeader> locals;
+    std::string error;
+    auto* bytes = reinterpret_cast<unsigned char*>(&directory[0]);
+    ASSERT_TRUE(NormalizeCentralDirectory(bytes, directory.size(), 2, locals, error)) << error;
+    ASSERT_EQ(locals.size(), 2u);
+    EXPECT_EQ(locals[0].Offset, 0u);
+    EXPECT_TRUE(locals[0].Utf8);
+    EXPECT_EQ(locals[1].Offset, 40u);
+    EXPECT_FALSE(locals[1].Utf8);
+    EXPECT_EQ(GetField(bytes + 8, 2), 0x800u);
+    EXPECT_EQ(GetField(bytes + 12, 4), 0x00210000u);  // 1980-01-01 00:00
+    EXPECT_EQ(GetField(bytes + 38, 4), 0100644u << 16);
+    EXPECT_EQ(GetField(bytes + 52 + 38, 4), (0100444u << 16) | 1);
+
+    // One byte short, a name running past the end, a wrong signature.
+    const struct {
+        size_t cut;
+        size_t field;
+        unsigned value;
+        const char* message;
+    } damaged[] = {
+        {1, 0, 0, "a damaged central directory entry"},
+        {0, 52 + 28, 1, "a central directory entry runs past the directory"},
+        {0, 52, 0x02014b51, "a damaged central directory entry"},
+        {0, 52 + 42, 0xffffffff, "the archive needs Zip64 records"},
+    };
+    for (const auto& d : damaged) {
+        std::string copy = CentralEntry("\xc3\x9c.txt", 0100644, 0) + CentralEntry("", 0100644, 40);
+        if (d.cut == 0) {
+            Put(copy, d.field, d.value, d.field == 52 + 28 ? 2 : 4);
+        }
+        copy.resize(copy.size() - d.cut);
+        auto* at = reinterpret_cast<unsigned char*>(&copy[0]);
+        EXPECT_FALSE(NormalizeCentralDirectory(at, copy.size(), 2, locals, error)) << d.message;
+        EXPECT_TRUE(Contains(error, d.message)) << error;
+    }
 }

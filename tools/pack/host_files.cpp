@@ -199,6 +199,24 @@ bool IsDirectory(const std::string& path) {
     return fs::is_directory(PathOf(path), code);
 }
 
+#ifdef _WIN32
+// The C++ library here takes a link's status for its target's, so the
+// attributes are read directly.
+bool IsLink(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+#else
+bool IsLink(const std::string& path) {
+    std::error_code code;
+    return fs::is_symlink(fs::symlink_status(PathOf(path), code));
+}
+#endif
+
+bool IsPlainFile(const std::string& path) {
+    return !IsLink(path) && IsRegularFile(path);
+}
+
 bool IsRegularFile(const std::string& path) {
     std::error_code code;
     return fs::is_regular_file(PathOf(path), code);
@@ -406,9 +424,10 @@ static std::string ListingText(const std::string& ansi) {
     return Utf8(wide.data(), length > 0 ? length : 0);
 }
 
-static int RunListing(const std::string& lister, const std::string& archive, std::string& listing) {
+static int RunListing(const std::string& lister, const char* mode, const std::string& archive,
+                      std::string& listing) {
     std::string ansi;
-    const int status = RunProcess("", lister, {"-Z1", AnsiSpelling(archive)}, nullptr, &ansi);
+    const int status = RunProcess("", lister, {mode, AnsiSpelling(archive)}, nullptr, &ansi);
     listing = ListingText(ansi);
     return status;
 }
@@ -455,10 +474,11 @@ static int ExitStatusOf(int status) {
     return code == 126 || code == 127 ? -1 : code;
 }
 
-static int RunListing(const std::string& lister, const std::string& archive, std::string& listing) {
+static int RunListing(const std::string& lister, const char* mode, const std::string& archive,
+                      std::string& listing) {
     // The names as UTF-8, whatever this program's locale.
     // NOLINTNEXTLINE(cert-env33-c): every word of the command is quoted.
-    FILE* pipe = popen(("LC_ALL=C.UTF-8 " + CommandLine(lister, {"-Z1", archive})).c_str(), "r");
+    FILE* pipe = popen(("LC_ALL=C.UTF-8 " + CommandLine(lister, {mode, archive})).c_str(), "r");
     if (pipe == nullptr) {
         return -1;
     }
@@ -500,7 +520,7 @@ int ListArchive(const std::string& packageDirectory, const std::string& archive,
     // The report so far goes out before the extractor's own messages.
     (void)fflush(stdout);
     std::string listing;
-    const int status = RunListing(ArchiveLister(packageDirectory), archive, listing);
+    const int status = RunListing(ArchiveLister(packageDirectory), "-Z1", archive, listing);
     if (status < 0) {
         return -1;
     }
@@ -521,4 +541,10 @@ int ListArchive(const std::string& packageDirectory, const std::string& archive,
         names.clear();
     }
     return status;
+}
+
+int TestArchive(const std::string& packageDirectory, const std::string& archive, std::string& report) {
+    (void)fflush(stdout);
+    report.clear();
+    return RunListing(ArchiveLister(packageDirectory), "-t", archive, report);
 }
