@@ -214,6 +214,26 @@ static bool DropExtraFields(const std::string& archive, std::string& error) {
     return true;
 }
 
+bool ReadArchiveNames(const std::string& archive, std::vector<std::string>& names, std::string& error) {
+    FILE* file = OpenFile(archive, "rb");
+    if (file == nullptr) {
+        error = strerror(errno);
+        return false;
+    }
+    ArchiveDirectory directory;
+    std::vector<ZipEntry> entries;
+    bool extra = false;
+    const bool read = ReadDirectory(file, directory, error) &&
+                      SplitCentralDirectory(reinterpret_cast<const unsigned char*>(directory.Bytes.data()),
+                                            directory.Bytes.size(), directory.Entries, entries, extra, error);
+    (void)fclose(file);  // read only
+    names.clear();
+    for (const ZipEntry& entry : entries) {
+        names.push_back(entry.Name);
+    }
+    return read;
+}
+
 static bool NormalizeOpenArchive(FILE* file, std::string& error) {
     ArchiveDirectory directory;
     if (!ReadDirectory(file, directory, error)) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "launcher/tail_scan.h"
+#include "tools/pack/build_package.h"
 #include "tools/pack/file_names.h"
 #include "tools/pack/host_files.h"
 #include "tools/pack/package_faults.h"
@@ -359,6 +360,12 @@ static void CheckArchive(CheckReport& report, const std::string& directory, cons
         Bad(report, "package.zip is not a readable zip archive (" + ArchiveLister(directory) +
                         " -Z1 exit status " + std::to_string(status) + ")");
         return;
+    }
+    // The names as stored, not as the extractor prints them in a code page.
+    std::vector<std::string> stored;
+    std::string error;
+    if (ReadArchiveNames(archive, stored, error)) {
+        entries.swap(stored);
     }
     std::vector<std::string> rootNames;
     std::vector<std::string> tooLong;

@@ -413,13 +413,14 @@ static int RunProcess(const std::string& directory, const std::string& program,
     return !fed && status == 0 ? -1 : static_cast<int>(status);
 }
 
-// What the extractor printed, in the ANSI code page, as UTF-8.
+// What the extractor printed, as UTF-8: UnZip prints names in the OEM code
+// page, as a console shows them.
 static std::string ListingText(const std::string& ansi) {
     if (ansi.empty()) {
         return ansi;
     }
     std::wstring wide(ansi.size(), L'\0');
-    const int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0],
+    const int length = MultiByteToWideChar(CP_OEMCP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0],
                                            static_cast<int>(wide.size()));
     return Utf8(wide.data(), length > 0 ? length : 0);
 }
