@@ -849,3 +849,60 @@ TEST(PackBuild, RewritesEachCentralEntryUpToTheDirectorysLastByte) {
         EXPECT_TRUE(Contains(error, d.message)) << error;
     }
 }
+
+TEST(PackBuild, WritesAZipExeArchiveAnewWithUtf8NamesAndNoExtraFields) {
+    // A zip that writes as zip.exe does: DOS attributes, names outside ASCII
+    // stored in another spelling with the UTF-8 name in an extra field
+    // (0x7075) after a field of another kind, in the local headers too.
+    const std::string base = Scratch("zipexe");
+    fs::create_directories(base + "/bin");
+    WriteFile(base + "/bin/zip",
+              "#!/usr/bin/env python3\n"
+              "import struct, sys, zipfile, zlib\n"
+              "z = zipfile.ZipFile(sys.argv[-2], 'w')\n"
+              "for name in sys.stdin.read().splitlines():\n"
+              "    data = open(name, 'rb').read()\n"
+              "    stored = name.encode('ascii', 'replace').decode()\n"
+              "    info = zipfile.ZipInfo(stored)\n"
+              "    info.create_system = 0\n"
+              "    info.external_attr = 0x21 if name.endswith('locked.txt') else 0x20\n"
+              "    info.extra = struct.pack('<HHH', 0xcafe, 2, 7)\n"
+              "    if stored != name:\n"
+              "        utf8 = name.encode()\n"
+              "        info.extra += struct.pack('<HHBI', 0x7075, 5 + len(utf8), 1,\n"
+              "                                  zlib.crc32(stored.encode())) + utf8\n"
+              "    z.writestr(info, data, zipfile.ZIP_DEFLATED)\n"
+              "z.close()\n");
+    fs::permissions(base + "/bin/zip", fs::perms::owner_all);
+    const std::string installer = base + "/inst";
+    fs::create_directories(installer + "/docs");
+    WriteFile(installer + "/SETUP.EXE", "installer");
+    WriteFile(installer + "/docs/caf\xc3\xa9.txt", std::string(3000, 'c'));
+    WriteFile(installer + "/docs/locked.txt", "locked");
+    WriteFile(installer +
+                  "/\xc3\x9c"
+                  "ber.ini",
+              "u");
+    const std::string kit = MakeKit("zipexe-kit");
+
+    PackResult result = RunPack({"build", "--kit", kit, installer, base + "/pkg", "wxp.tag"},
+                                "PATH=" + Quote(base + "/bin") + ":$PATH ");
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_TRUE(Contains(result.output, "0 errors")) << result.output;
+    // Each entry as zip on Linux writes it, its data intact (Python compares
+    // each local header's name with the directory's).
+    EXPECT_EQ(
+        Shell(
+            "python3 -c 'import sys, zipfile\n"
+            "z = zipfile.ZipFile(sys.argv[1])\n"
+            "for i in z.infolist(): print(i.create_system, i.flag_bits & 0x800, oct(i.external_attr >> 16),\n"
+            "    i.external_attr & 0xffff, len(i.extra), len(z.read(i)), i.filename)' " +
+            Quote(base + "/pkg/package.zip")),
+        "3 0 0o100644 0 0 9 SETUP.EXE\n"
+        "3 2048 0o100644 0 0 3000 docs/caf\xc3\xa9.txt\n"
+        "3 0 0o100444 1 0 6 docs/locked.txt\n"
+        "3 2048 0o100644 0 0 1 \xc3\x9c"
+        "ber.ini\n");
+    EXPECT_EQ(Shell("unzip -tq " + Quote(base + "/pkg/package.zip")),
+              "No errors detected in compressed data of " + base + "/pkg/package.zip.\n");
+}
