@@ -402,10 +402,13 @@ static void CheckArchive(CheckReport& report, const std::string& directory, cons
             Bad(report, "package.zip: " + entry + ": " + NoCodePageSpells);
             continue;
         }
-        Caution(report, "package.zip: " + entry +
-                            " is a name outside ASCII: spelled by the ANSI code pages " + pages +
-                            "; unzip.exe restores it exactly on Windows whose ANSI code page spells it, and "
-                            "refuses it (exit code 2) on any other");
+        std::string text = "package.zip: " + entry;
+        text.append(" is a name outside ASCII: spelled by the ANSI code pages ")
+            .append(pages)
+            .append(
+                "; unzip.exe restores it exactly on Windows whose ANSI code page spells it, and refuses it "
+                "(exit code 2) on any other");
+        Caution(report, text);
     }
     for (const std::string& entry : tooLong) {
         Caution(report, "package.zip: " + entry + " (" + std::to_string(entry.size()) +

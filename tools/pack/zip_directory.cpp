@@ -118,7 +118,7 @@ bool SplitCentralDirectory(const unsigned char* directory, size_t size, uint32_t
             error = "a central directory entry runs past the directory";
             return false;
         }
-        if (GetField(entry + 42, 4) == 0xffffffff || GetField(entry + 20, 4) == 0xffffffff) {
+        if (GetField(entry + 42, 4) == 0xffffffff) {
             error = "the archive needs Zip64 records (over 4 GiB)";
             return false;
         }
