@@ -354,6 +354,13 @@ TEST(PackCheck, FailsNamingTheFault) {
         EXPECT_TRUE(Contains(result.output, "  error    " + std::string(c.message)))
             << c.name << ": " << result.output;
     }
+    // A damaged entry is one error, named once.
+    const std::string damaged = MakeGoodPackage("check-damaged-once");
+    std::string zip = ReadFile(damaged + "/package.zip");
+    zip.replace(zip.find("hello"), 5, "jello");
+    WriteFile(damaged + "/package.zip", zip);
+    EXPECT_TRUE(Contains(RunPack({"check", damaged}).output, "\n1 error, 0 warnings\n"));
+
     // On Linux the system's unzip reads the archive even without unzip.exe;
     // without any unzip, the check says it cannot run one.
     const std::string dir = MakeGoodPackage("check-no-extractor");
@@ -866,13 +873,19 @@ TEST(PackBuild, WritesAZipExeArchiveAnewWithUtf8NamesAndNoExtraFields) {
               "    info = zipfile.ZipInfo(stored)\n"
               "    info.create_system = 0\n"
               "    info.external_attr = 0x21 if name.endswith('locked.txt') else 0x20\n"
-              "    info.extra = struct.pack('<HHH', 0xcafe, 2, 7)\n"
+              "    info.extra = struct.pack('<HHH', 0xcafe, 2, 1)\n"
               "    if stored != name:\n"
               "        utf8 = name.encode()\n"
               "        info.extra += struct.pack('<HHBI', 0x7075, 5 + len(utf8), 1,\n"
               "                                  zlib.crc32(stored.encode())) + utf8\n"
               "    z.writestr(info, data, zipfile.ZIP_DEFLATED)\n"
-              "z.close()\n");
+              "z.close()\n"
+              "z = open(sys.argv[-2], 'r+b')\n"
+              "data = bytearray(z.read())\n"
+              "if 'DESCRIPTOR' in sys.argv[0]: data[6] |= 8\n"
+              "if 'PAST' in sys.argv[0]: data[data.rfind(b'PK\\x01\\x02') + 20] = 0x7f\n"
+              "z.seek(0)\n"
+              "z.write(data)\n");
     fs::permissions(base + "/bin/zip", fs::perms::owner_all);
     const std::string installer = base + "/inst";
     fs::create_directories(installer + "/docs");
@@ -905,4 +918,18 @@ TEST(PackBuild, WritesAZipExeArchiveAnewWithUtf8NamesAndNoExtraFields) {
         "ber.ini\n");
     EXPECT_EQ(Shell("unzip -tq " + Quote(base + "/pkg/package.zip")),
               "No errors detected in compressed data of " + base + "/pkg/package.zip.\n");
+
+    // What such a zip may write that cannot be rewritten: a data descriptor
+    // after an entry, an entry running into the central directory.
+    for (const auto& spoiled : {std::make_pair("DESCRIPTOR", "a damaged local header"),
+                                std::make_pair("PAST", "an entry runs past its place")}) {
+        fs::create_directories(base + "/" + spoiled.first);
+        fs::copy_file(base + "/bin/zip", base + "/" + spoiled.first + "/zip");
+        result = RunPack({"build", "--kit", kit, installer, base + "/bad", "wxp.tag"},
+                         "PATH=" + Quote(base + "/" + spoiled.first) + ":$PATH ");
+        EXPECT_EQ(result.exitCode, 1) << result.output;
+        EXPECT_TRUE(Contains(result.output, std::string("cannot finish package.zip: ") + spoiled.second))
+            << result.output;
+        EXPECT_FALSE(fs::exists(base + "/bad"));
+    }
 }

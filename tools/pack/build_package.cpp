@@ -227,10 +227,11 @@ bool ReadArchiveNames(const std::string& archive, std::vector<std::string>& name
                       SplitCentralDirectory(reinterpret_cast<const unsigned char*>(directory.Bytes.data()),
                                             directory.Bytes.size(), directory.Entries, entries, extra, error);
     (void)fclose(file);  // read only
-    names.clear();
+    std::vector<std::string> found;
     for (const ZipEntry& entry : entries) {
-        names.push_back(entry.Name);
+        found.push_back(entry.Name);
     }
+    names.swap(found);
     return read;
 }
 

@@ -2,6 +2,8 @@
 // report read entry by entry.
 #include "tools/pack/package_faults.h"
 
+#include <sstream>
+
 static const uint16_t I386Machine = 0x14c;
 static const uint16_t GuiSubsystem = 2;
 static const uint16_t ConsoleSubsystem = 3;
@@ -40,12 +42,9 @@ std::vector<std::string> EntriesFailingTest(const std::string& report,
                                             const std::vector<std::string>& entries) {
     static const char Marker[] = "testing: ";
     std::vector<std::string> failed;
-    size_t start = 0;
-    while (start < report.size()) {
-        size_t end = report.find('\n', start);
-        end = end == std::string::npos ? report.size() : end;
-        std::string line = report.substr(start, end - start);
-        start = end + 1;
+    std::istringstream lines(report);
+    std::string line;
+    while (std::getline(lines, line)) {
         while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
             line.pop_back();
         }
