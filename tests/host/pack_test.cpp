@@ -599,6 +599,7 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
     fs::create_directories(odd + "/old");
     WriteFile(odd + "/old/setup.exe", "an old package");
     fs::create_directory_symlink("old", odd + "/to-old");
+    fs::create_directory_symlink("../refuse-good/files", odd + "/to-files");
 
     // An installer folder with one thing that must be refused, named in the message.
     const struct {
@@ -669,6 +670,7 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
         {{good, odd + "/link", "wxp.tag", "--force"}, "holds setup.exe, which is not a package's own file"},
         {{good, odd + "/to-old/", "wxp.tag", "--force"},
          "OUT_DIR " + odd + "/to-old/ is a symbolic link or junction"},
+        {{good, odd + "/to-files/pkg", "wxp.tag"}, "lies inside the installer folder"},
         {{good, parent + "/none/pkg", "wxp.tag"},
          "the folder " + parent + "/none that is to hold OUT_DIR " + parent + "/none/pkg does not exist"},
         {{longPath, parent + "/a", "wxp.tag"}, "(185 characters) would pass MAX_PATH (260)"},
