@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "tools/pack/package_faults.h"
 #include "tools/pack/zip_directory.h"
 
 namespace fs = std::filesystem;
@@ -404,6 +405,13 @@ TEST(PackCheck, WarnsButPasses) {
              MakeZip(dir + "/package.zip", {{"SETUP.EXE", "x"}, {"d/" + std::string(183, 'n'), "y"}});
          },
          " (185 characters) passes MAX_PATH (260) under C:\\Documents and Settings\\"},
+        // As stored, not as unzip -Z1 prints it (the control character as ^A).
+        {"longest-path-that-fits-with-a-control-character",
+         [](const std::string& dir) {
+             MakeZip(dir + "/package.zip",
+                     {{"SETUP.EXE", "x"}, {"d/" + std::string(181, 'n') + "\x01", "y"}});
+         },
+         nullptr},
         // MAX_PATH less the working directory's 75 characters and the terminating zero.
         {"longest-path-that-fits",
          [](const std::string& dir) {
@@ -803,29 +811,47 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
 
 namespace {
 
-// One central directory entry (46 bytes and its name), with a Unix mode.
-std::string CentralEntry(const std::string& name, unsigned mode, unsigned offset) {
+// One central directory entry (46 bytes, its name, extra fields and
+// comment), made by Zip 3.0 on Unix with a mode, or on Windows with DOS
+// attributes (mode 0).
+std::string CentralEntry(const std::string& name, unsigned mode, unsigned offset,
+                         const std::string& extra = "", const std::string& comment = "",
+                         unsigned dosAttributes = 0x20) {
     std::string entry(46, '\0');
     Put(entry, 0, 0x02014b50, 4);
-    Put(entry, 4, 0x031e, 2);  // made by Zip 3.0 on Unix
+    Put(entry, 4, mode != 0 ? 0x031e : 0x001e, 2);
     Put(entry, 12, 0x1234, 2);
     Put(entry, 14, 0x5678, 2);
+    Put(entry, 20, 0x1000 + offset, 4);  // compressed size
+    Put(entry, 24, 0x2000 + offset, 4);  // uncompressed size
     Put(entry, 28, static_cast<unsigned>(name.size()), 2);
-    Put(entry, 38, (mode << 16) | 0x20, 4);
+    Put(entry, 30, static_cast<unsigned>(extra.size()), 2);
+    Put(entry, 32, static_cast<unsigned>(comment.size()), 2);
+    Put(entry, 38, (mode << 16) | dosAttributes, 4);
     Put(entry, 42, offset, 4);
-    return entry + name;
+    return entry + name + extra + comment;
+}
+
+// An extra field: its id, its length and its data.
+std::string ExtraField(unsigned id, const std::string& data) {
+    std::string field(4, '\0');
+    Put(field, 0, id, 2);
+    Put(field, 2, static_cast<unsigned>(data.size()), 2);
+    return field + data;
 }
 
 }  // namespace
 
 TEST(PackBuild, RewritesEachCentralEntryUpToTheDirectorysLastByte) {
-    // The last entry has no name: exactly 46 bytes left for it.
-    std::string directory = CentralEntry("\xc3\x9c.txt", 0100755, 0) + CentralEntry("", 0100444, 40);
+    // The last entry has no name: exactly 46 bytes left for it. Read-only
+    // is the owner's write bit missing, or the DOS read-only bit.
+    std::string directory = CentralEntry("\xc3\x9c.txt", 0100755, 0) + CentralEntry("", 0100555, 40) +
+                            CentralEntry("w", 0, 80, "", "", 0x21) + CentralEntry("x", 0, 90);
     std::vector<LocalHeader> locals;
     std::string error;
     auto* bytes = reinterpret_cast<unsigned char*>(&directory[0]);
-    ASSERT_TRUE(NormalizeCentralDirectory(bytes, directory.size(), 2, locals, error)) << error;
-    ASSERT_EQ(locals.size(), 2u);
+    ASSERT_TRUE(NormalizeCentralDirectory(bytes, directory.size(), 4, locals, error)) << error;
+    ASSERT_EQ(locals.size(), 4u);
     EXPECT_EQ(locals[0].Offset, 0u);
     EXPECT_TRUE(locals[0].Utf8);
     EXPECT_EQ(locals[1].Offset, 40u);
@@ -834,6 +860,11 @@ TEST(PackBuild, RewritesEachCentralEntryUpToTheDirectorysLastByte) {
     EXPECT_EQ(GetField(bytes + 12, 4), 0x00210000u);  // 1980-01-01 00:00
     EXPECT_EQ(GetField(bytes + 38, 4), 0100644u << 16);
     EXPECT_EQ(GetField(bytes + 52 + 38, 4), (0100444u << 16) | 1);
+    EXPECT_EQ(GetField(bytes + 98 + 38, 4), (0100444u << 16) | 1);
+    EXPECT_EQ(GetField(bytes + 145 + 38, 4), 0100644u << 16);
+    for (const size_t at : {0, 52, 98, 145}) {
+        EXPECT_EQ(GetField(bytes + at + 4, 2), 0x031eu) << at;  // as if made on Unix
+    }
 
     // One byte short, a name running past the end, a wrong signature.
     const struct {
@@ -856,7 +887,65 @@ TEST(PackBuild, RewritesEachCentralEntryUpToTheDirectorysLastByte) {
         auto* at = reinterpret_cast<unsigned char*>(&copy[0]);
         EXPECT_FALSE(NormalizeCentralDirectory(at, copy.size(), 2, locals, error)) << d.message;
         EXPECT_TRUE(Contains(error, d.message)) << error;
+        std::vector<ZipEntry> split(1);
+        bool extra = false;
+        error.clear();
+        EXPECT_FALSE(SplitCentralDirectory(at, copy.size(), 2, split, extra, error)) << d.message;
+        EXPECT_TRUE(Contains(error, d.message)) << error;
     }
+}
+
+TEST(PackBuild, TakesEachNameFromItsUnicodePathFieldWhenSplittingTheDirectory) {
+    // A field of another kind whose data could pass for one, then the
+    // Unicode path field (version 1, a CRC, the name), last in the block.
+    const std::string other = ExtraField(0xcafe, std::string("\x01\0\0\0\0\0", 6));
+    const std::string directory =
+        CentralEntry("caf?.txt", 0, 0,
+                     other + ExtraField(0x7075, std::string("\x01\0\0\0\0caf\xc3\xa9.txt", 14)), "note") +
+        CentralEntry("?", 0, 70, ExtraField(0x7075, std::string("\x01\0\0\0\0a", 6))) +
+        CentralEntry("plain.txt", 0, 90);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(directory.data());
+    std::vector<ZipEntry> split(1);
+    bool extra = false;
+    std::string error;
+    ASSERT_TRUE(SplitCentralDirectory(bytes, directory.size(), 3, split, extra, error)) << error;
+    EXPECT_TRUE(extra);
+    ASSERT_EQ(split.size(), 3u);
+    EXPECT_EQ(split[0].Name, "caf\xc3\xa9.txt");
+    EXPECT_EQ(split[0].Comment, "note");
+    EXPECT_EQ(split[0].Header, directory.substr(0, 46));
+    EXPECT_EQ(split[1].Name, "a");
+    EXPECT_EQ(split[1].LocalOffset, 70u);
+    EXPECT_EQ(split[1].CompressedSize, 0x1000u + 70);
+    EXPECT_EQ(split[2].Name, "plain.txt");
+    EXPECT_EQ(split[2].Comment, "");
+
+    const std::string plain = CentralEntry("a", 0100644, 0) + CentralEntry("b", 0100644, 10);
+    ASSERT_TRUE(SplitCentralDirectory(reinterpret_cast<const unsigned char*>(plain.data()), plain.size(), 2,
+                                      split, extra, error));
+    EXPECT_FALSE(extra);
+    EXPECT_EQ(split.size(), 2u);
+}
+
+TEST(PackCheck, NamesTheEntriesTheExtractorsTestFinds) {
+    const std::vector<std::string> entries = {"SETUP.EXE", "data/read", "data/readme.txt",
+                                              "a b.txt",   "big.bin",   "data/readme.txt.bak.old"};
+    // As UnZip prints it, with Windows' line ends in part; an entry whose
+    // data cannot be inflated gets no result on its line.
+    const std::string report =
+        "Archive:  package.zip\r\n"
+        "    testing: SETUP.EXE                OK\r\n"
+        "    testing: data/read                OK\n"
+        "    testing: data/readme.txt          bad CRC 3610a686  (should be 12345678)\n"
+        "    testing: a b.txt                  OK\n"
+        "    testing: big.bin\n"
+        "  error:  invalid compressed data to inflate\n"
+        "    testing: unknown.txt              bad CRC 00000000  (should be 00000001)\n"
+        "At least one error was detected in package.zip.\n";
+    EXPECT_EQ(EntriesFailingTest(report, entries),
+              (std::vector<std::string>{"data/readme.txt", "big.bin",
+                                        "unknown.txt              bad CRC 00000000  (should be 00000001)"}));
+    EXPECT_EQ(EntriesFailingTest("    testing: SETUP.EXE   OK\n", entries), std::vector<std::string>{});
 }
 
 TEST(PackBuild, WritesAZipExeArchiveAnewWithUtf8NamesAndNoExtraFields) {

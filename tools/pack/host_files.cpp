@@ -545,7 +545,10 @@ int ListArchive(const std::string& packageDirectory, const std::string& archive,
 }
 
 int TestArchive(const std::string& packageDirectory, const std::string& archive, std::string& report) {
+    // The report so far goes out before the extractor's own messages.
     (void)fflush(stdout);
-    report.clear();
-    return RunListing(ArchiveLister(packageDirectory), "-t", archive, report);
+    std::string printed;
+    const int status = RunListing(ArchiveLister(packageDirectory), "-t", archive, printed);
+    report.swap(printed);
+    return status;
 }

@@ -53,7 +53,8 @@ std::vector<std::string> EntriesFailingTest(const std::string& report,
             continue;
         }
         const std::string rest = line.substr(at + sizeof Marker - 1);
-        if (rest.size() >= 2 && rest.compare(rest.size() - 2, 2, "OK") == 0) {
+        const size_t blank = rest.rfind(' ');
+        if (blank != std::string::npos && rest.compare(blank + 1, std::string::npos, "OK") == 0) {
             continue;
         }
         const std::string entry = EntryOfLine(rest, entries);
