@@ -26,9 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<LocalHeader> offsets;
     std::string error;
     std::vector<ZipEntry> split;
-    bool extra = false;
     std::string splitError;
-    const bool splits = SplitCentralDirectory(directory, length, entries, split, extra, splitError);
+    const bool splits = SplitCentralDirectory(directory, length, entries, split, splitError);
     if (NormalizeCentralDirectory(directory, length, entries, offsets, error)) {
         CHECK(splits && split.size() == entries);
         CHECK(offsets.size() == entries);

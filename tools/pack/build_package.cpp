@@ -143,12 +143,12 @@ static bool WriteWithoutExtraFields(FILE* file, FILE* out, const ArchiveDirector
             error = "an entry runs past its place";
             return false;
         }
-        std::string header = entry.Header;
+        std::string header = entry.Header + entry.Name;
         auto* fields = reinterpret_cast<unsigned char*>(&header[0]);
         SetField(fields + 28, static_cast<uint32_t>(entry.Name.size()), 2);
         SetField(fields + 30, 0, 2);
         SetField(fields + 42, static_cast<uint32_t>(written), 4);
-        central += header + entry.Name + entry.Comment;
+        central += header + entry.Comment;
         SetField(local + 26, static_cast<uint32_t>(entry.Name.size()), 2);
         SetField(local + 28, 0, 2);
         if (fwrite(local, 1, sizeof local, out) != sizeof local ||
@@ -161,8 +161,8 @@ static bool WriteWithoutExtraFields(FILE* file, FILE* out, const ArchiveDirector
     }
     std::string end = directory.End;
     auto* fields = reinterpret_cast<unsigned char*>(&end[0]);
-    SetField(fields + 12, static_cast<uint32_t>(central.size()), 4);
     SetField(fields + 16, static_cast<uint32_t>(written), 4);
+    SetField(fields + 12, static_cast<uint32_t>(central.size()), 4);
     const std::string rest = central + end;
     if (written + rest.size() > 0xffffffff || fwrite(rest.data(), 1, rest.size(), out) != rest.size()) {
         error = "cannot write the central directory";
@@ -175,6 +175,8 @@ static bool WriteWithoutExtraFields(FILE* file, FILE* out, const ArchiveDirector
 // form in an extra field (0x7075), which zip on Linux never writes. The
 // archive is written anew with the UTF-8 names and no extra fields, so both
 // give the same bytes; an archive without extra fields is left as it is.
+// On failure the new copy may be left beside it (pack build removes the
+// whole package directory then).
 static bool DropExtraFields(const std::string& archive, std::string& error) {
     FILE* file = OpenFile(archive, "rb");
     if (file == nullptr) {
@@ -183,13 +185,15 @@ static bool DropExtraFields(const std::string& archive, std::string& error) {
     }
     ArchiveDirectory directory;
     std::vector<ZipEntry> entries;
-    bool extra = false;
     if (!ReadDirectory(file, directory, error) ||
         !SplitCentralDirectory(reinterpret_cast<const unsigned char*>(directory.Bytes.data()),
-                               directory.Bytes.size(), directory.Entries, entries, extra, error)) {
+                               directory.Bytes.size(), directory.Entries, entries, error)) {
         (void)fclose(file);  // read only
         return false;
     }
+    const bool extra = std::any_of(entries.begin(), entries.end(), [](const ZipEntry& entry) {
+        return GetField(reinterpret_cast<const unsigned char*>(entry.Header.data()) + 30, 2) != 0;
+    });
     if (!extra) {
         (void)fclose(file);  // read only
         return true;
@@ -208,7 +212,6 @@ static bool DropExtraFields(const std::string& archive, std::string& error) {
     }
     if (!done || code) {
         error = out == nullptr ? "cannot create " + rewritten : done ? code.message() : error;
-        fs::remove(PathOf(rewritten), code);
         return false;
     }
     return true;
@@ -222,10 +225,9 @@ bool ReadArchiveNames(const std::string& archive, std::vector<std::string>& name
     }
     ArchiveDirectory directory;
     std::vector<ZipEntry> entries;
-    bool extra = false;
     const bool read = ReadDirectory(file, directory, error) &&
                       SplitCentralDirectory(reinterpret_cast<const unsigned char*>(directory.Bytes.data()),
-                                            directory.Bytes.size(), directory.Entries, entries, extra, error);
+                                            directory.Bytes.size(), directory.Entries, entries, error);
     (void)fclose(file);  // read only
     std::vector<std::string> found;
     for (const ZipEntry& entry : entries) {
@@ -321,6 +323,7 @@ static bool ListInstallerFiles(const std::string& root, InstallerFiles& files) {
     std::vector<std::string> refused;
     std::vector<std::string> tooLong;
     std::map<std::string, std::string> folded;
+    std::vector<std::pair<std::string, std::string>> found;  // each path and its ANSI spelling
     for (; !code && walk != fs::recursive_directory_iterator(); walk.increment(code)) {
         const fs::directory_entry& entry = *walk;
         const std::string path = GenericTextOf(entry.path().lexically_relative(rootPath));
@@ -365,8 +368,7 @@ static bool ListInstallerFiles(const std::string& root, InstallerFiles& files) {
         if (TooLongForWorkingDirectory(path)) {
             tooLong.push_back(path);
         }
-        files.Paths.push_back(path);
-        files.AnsiPaths.push_back(ansi);
+        found.emplace_back(path, ansi);
     }
     if (code) {
         Fail("refused, nothing written: cannot read the installer folder " + root + ": " + code.message());
@@ -379,20 +381,12 @@ static bool ListInstallerFiles(const std::string& root, InstallerFiles& files) {
         Fail("refused, nothing written: " + path + " (" + std::to_string(path.size()) +
              " characters) would pass MAX_PATH (260) when extracted under " + TypicalWorkingDirectory);
     }
-    // The same order for both spellings: the names' byte order in UTF-8.
-    std::vector<size_t> order(files.Paths.size());
-    for (size_t i = 0; i < order.size(); ++i) {
-        order[i] = i;
+    // The names' byte order in UTF-8, the ANSI spellings alongside.
+    std::sort(found.begin(), found.end());
+    for (const auto& name : found) {
+        files.Paths.push_back(name.first);
+        files.AnsiPaths.push_back(name.second);
     }
-    std::sort(order.begin(), order.end(),
-              [&](size_t a, size_t b) { return files.Paths[a] < files.Paths[b]; });
-    InstallerFiles sorted;
-    for (const size_t i : order) {
-        sorted.Paths.push_back(files.Paths[i]);
-        sorted.AnsiPaths.push_back(files.AnsiPaths[i]);
-    }
-    files.Paths.swap(sorted.Paths);
-    files.AnsiPaths.swap(sorted.AnsiPaths);
     std::sort(files.EmptyDirectories.begin(), files.EmptyDirectories.end());
     return refused.empty() && tooLong.empty();
 }

@@ -100,9 +100,8 @@ static std::string UnicodePathOf(const unsigned char* extra, size_t size) {
 }
 
 bool SplitCentralDirectory(const unsigned char* directory, size_t size, uint32_t entries,
-                           std::vector<ZipEntry>& split, bool& extraFields, std::string& error) {
+                           std::vector<ZipEntry>& split, std::string& error) {
     split.clear();
-    extraFields = false;
     size_t at = 0;
     for (uint32_t i = 0; i < entries; ++i) {
         const unsigned char* entry = directory + at;
@@ -128,7 +127,6 @@ bool SplitCentralDirectory(const unsigned char* directory, size_t size, uint32_t
                          unicode.empty() ? std::string(name, nameLength) : unicode,
                          std::string(name + nameLength + extraLength, commentLength), GetField(entry + 42, 4),
                          GetField(entry + 20, 4)});
-        extraFields = extraFields || extraLength != 0;
         at += CentralHeaderSize + nameLength + extraLength + commentLength;
     }
     return true;

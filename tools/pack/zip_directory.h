@@ -41,10 +41,9 @@ struct ZipEntry {
     uint32_t CompressedSize;
 };
 
-// The directory's entries, each length checked as above; extraFields tells
-// whether any entry has extra fields.
+// The directory's entries, each length checked as above.
 bool SplitCentralDirectory(const unsigned char* directory, size_t size, uint32_t entries,
-                           std::vector<ZipEntry>& split, bool& extraFields, std::string& error);
+                           std::vector<ZipEntry>& split, std::string& error);
 
 // Little-endian fields of width 2 or 4.
 uint32_t GetField(const unsigned char* at, size_t width);
