@@ -974,6 +974,8 @@ TEST(PackBuild, WritesAZipExeArchiveAnewWithUtf8NamesAndNoExtraFields) {
               "data = bytearray(z.read())\n"
               "if 'DESCRIPTOR' in sys.argv[0]: data[6] |= 8\n"
               "if 'PAST' in sys.argv[0]: data[data.rfind(b'PK\\x01\\x02') + 20] = 0x7f\n"
+              "if 'GARBAGE' in sys.argv[0]: data = b'not a zip'\n"
+              "z.truncate(len(data))\n"
               "z.seek(0)\n"
               "z.write(data)\n");
     fs::permissions(base + "/bin/zip", fs::perms::owner_all);
@@ -1010,9 +1012,11 @@ TEST(PackBuild, WritesAZipExeArchiveAnewWithUtf8NamesAndNoExtraFields) {
               "No errors detected in compressed data of " + base + "/pkg/package.zip.\n");
 
     // What such a zip may write that cannot be rewritten: a data descriptor
-    // after an entry, an entry running into the central directory.
+    // after an entry, an entry running into the central directory, no
+    // archive at all.
     for (const auto& spoiled : {std::make_pair("DESCRIPTOR", "a damaged local header"),
-                                std::make_pair("PAST", "an entry runs past its place")}) {
+                                std::make_pair("PAST", "an entry runs past its place"),
+                                std::make_pair("GARBAGE", "too short for a zip archive")}) {
         fs::create_directories(base + "/" + spoiled.first);
         fs::copy_file(base + "/bin/zip", base + "/" + spoiled.first + "/zip");
         result = RunPack({"build", "--kit", kit, installer, base + "/bad", "wxp.tag"},

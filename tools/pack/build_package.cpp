@@ -171,50 +171,36 @@ static bool WriteWithoutExtraFields(FILE* file, FILE* out, const ArchiveDirector
     return true;
 }
 
-// zip.exe stores a name outside ASCII in the OEM code page with its UTF-8
-// form in an extra field (0x7075), which zip on Linux never writes. The
-// archive is written anew with the UTF-8 names and no extra fields, so both
-// give the same bytes; an archive without extra fields is left as it is.
-// On failure the new copy may be left beside it (pack build removes the
-// whole package directory then).
-static bool DropExtraFields(const std::string& archive, std::string& error) {
-    FILE* file = OpenFile(archive, "rb");
-    if (file == nullptr) {
-        error = strerror(errno);
-        return false;
-    }
-    ArchiveDirectory directory;
-    std::vector<ZipEntry> entries;
-    if (!ReadDirectory(file, directory, error) ||
-        !SplitCentralDirectory(reinterpret_cast<const unsigned char*>(directory.Bytes.data()),
-                               directory.Bytes.size(), directory.Entries, entries, error)) {
-        (void)fclose(file);  // read only
-        return false;
-    }
-    const bool extra = std::any_of(entries.begin(), entries.end(), [](const ZipEntry& entry) {
+// Reads the central directory and splits it into its entries.
+static bool ReadEntries(FILE* file, ArchiveDirectory& directory, std::vector<ZipEntry>& entries,
+                        std::string& error) {
+    return ReadDirectory(file, directory, error) &&
+           SplitCentralDirectory(reinterpret_cast<const unsigned char*>(directory.Bytes.data()),
+                                 directory.Bytes.size(), directory.Entries, entries, error);
+}
+
+static bool HasExtraFields(const std::vector<ZipEntry>& entries) {
+    return std::any_of(entries.begin(), entries.end(), [](const ZipEntry& entry) {
         return GetField(reinterpret_cast<const unsigned char*>(entry.Header.data()) + 30, 2) != 0;
     });
-    if (!extra) {
-        (void)fclose(file);  // read only
-        return true;
-    }
-    const std::string rewritten = archive + ".utf8";
-    FILE* out = OpenFile(rewritten, "wb");
-    bool done = out != nullptr && WriteWithoutExtraFields(file, out, directory, entries, error);
-    (void)fclose(file);  // read only
-    if (out != nullptr && fclose(out) != 0 && done) {
-        error = "cannot write the file";
-        done = false;
-    }
-    std::error_code code;
-    if (done) {
-        fs::rename(PathOf(rewritten), PathOf(archive), code);
-    }
-    if (!done || code) {
-        error = out == nullptr ? "cannot create " + rewritten : done ? code.message() : error;
+}
+
+// Writes the archive anew as copy; on failure the copy may be left (pack
+// build removes the whole package directory then).
+static bool WriteCopyWithoutExtraFields(FILE* file, const std::string& copy,
+                                        const ArchiveDirectory& directory,
+                                        const std::vector<ZipEntry>& entries, std::string& error) {
+    FILE* out = OpenFile(copy, "wb");
+    if (out == nullptr) {
+        error = "cannot create " + copy + ": " + strerror(errno);
         return false;
     }
-    return true;
+    const bool written = WriteWithoutExtraFields(file, out, directory, entries, error);
+    if (fclose(out) != 0 && written) {
+        error = "cannot write " + copy;
+        return false;
+    }
+    return written;
 }
 
 bool ReadArchiveNames(const std::string& archive, std::vector<std::string>& names, std::string& error) {
@@ -225,23 +211,16 @@ bool ReadArchiveNames(const std::string& archive, std::vector<std::string>& name
     }
     ArchiveDirectory directory;
     std::vector<ZipEntry> entries;
-    const bool read = ReadDirectory(file, directory, error) &&
-                      SplitCentralDirectory(reinterpret_cast<const unsigned char*>(directory.Bytes.data()),
-                                            directory.Bytes.size(), directory.Entries, entries, error);
+    const bool read = ReadEntries(file, directory, entries, error);
     (void)fclose(file);  // read only
-    std::vector<std::string> found;
-    for (const ZipEntry& entry : entries) {
-        found.push_back(entry.Name);
-    }
+    std::vector<std::string> found(entries.size());
+    std::transform(entries.begin(), entries.end(), found.begin(),
+                   [](const ZipEntry& entry) { return entry.Name; });
     names.swap(found);
     return read;
 }
 
-static bool NormalizeOpenArchive(FILE* file, std::string& error) {
-    ArchiveDirectory directory;
-    if (!ReadDirectory(file, directory, error)) {
-        return false;
-    }
+static bool NormalizeOpenArchive(FILE* file, ArchiveDirectory& directory, std::string& error) {
     const uint32_t directoryOffset = directory.Offset;
     const uint32_t directorySize = static_cast<uint32_t>(directory.Bytes.size());
     auto* dir = reinterpret_cast<unsigned char*>(&directory.Bytes[0]);
@@ -274,16 +253,36 @@ static bool NormalizeOpenArchive(FILE* file, std::string& error) {
 }
 
 bool NormalizeArchive(const std::string& archive, std::string& error) {
-    if (!DropExtraFields(archive, error)) {
-        return false;
-    }
     FILE* file = OpenFile(archive, "r+b");
     if (file == nullptr) {
         error = strerror(errno);
         return false;
     }
-    const bool done = NormalizeOpenArchive(file, error);
-    if (fclose(file) != 0 && done) {
+    ArchiveDirectory directory;
+    std::vector<ZipEntry> entries;
+    bool done = ReadEntries(file, directory, entries, error);
+    // zip.exe stores a name outside ASCII in the OEM code page with its
+    // UTF-8 form in an extra field (0x7075), which zip on Linux never
+    // writes. Such an archive is written anew with the UTF-8 names and no
+    // extra fields, so both give the same bytes, and then read again.
+    if (done && HasExtraFields(entries)) {
+        const std::string copy = archive + ".utf8";
+        done = WriteCopyWithoutExtraFields(file, copy, directory, entries, error);
+        (void)fclose(file);  // not written to
+        file = nullptr;
+        std::error_code code;
+        if (done) {
+            fs::rename(PathOf(copy), PathOf(archive), code);
+        }
+        if (done && code) {
+            error = "cannot replace it: " + code.message();
+            done = false;
+        }
+        file = done ? OpenFile(archive, "r+b") : nullptr;
+        done = file != nullptr && ReadEntries(file, directory, entries, error);
+    }
+    done = done && NormalizeOpenArchive(file, directory, error);
+    if (file != nullptr && fclose(file) != 0 && done) {
         error = "cannot write the file";
         return false;
     }
