@@ -558,6 +558,9 @@ TEST(PackBuild, MakesACheckedPackageThatExtractsAndIsTheSameBytesEveryTime) {
     PackResult result = RunPack({"build", "--kit", kit, installer, out, "wxp.tag", "vst.tag"});
     ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_TRUE(Contains(result.output, "0 errors")) << result.output;
+    EXPECT_TRUE(
+        Contains(result.output, "package.zip (5 files, SETUP.EXE at the root), setup.exe, unzip.exe\n"))
+        << result.output;
     EXPECT_EQ(Names(out), (std::vector<std::string>{"package.zip", "setup.exe", "unzip.exe"}));
     EXPECT_EQ(Names(fs::path(out).parent_path().string()), std::vector<std::string>{"pkg"});
     EXPECT_EQ(ReadFile(out + "/setup.exe"), MakeExecutable() + "wxp.tag\r\nvst.tag\r\n");

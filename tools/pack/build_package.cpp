@@ -164,11 +164,8 @@ static bool WriteWithoutExtraFields(FILE* file, FILE* out, const ArchiveDirector
     SetField(fields + 16, static_cast<uint32_t>(written), 4);
     SetField(fields + 12, static_cast<uint32_t>(central.size()), 4);
     const std::string rest = central + end;
-    if (written + rest.size() > 0xffffffff || fwrite(rest.data(), 1, rest.size(), out) != rest.size()) {
-        error = "cannot write the central directory";
-        return false;
-    }
-    return true;
+    error = "cannot write the central directory";
+    return written + rest.size() <= 0xffffffff && fwrite(rest.data(), 1, rest.size(), out) == rest.size();
 }
 
 // Reads the central directory and splits it into its entries.
@@ -291,10 +288,11 @@ bool NormalizeArchive(const std::string& archive, std::string& error) {
 
 // ---------------------------------------------------------------- the input
 
-// The installer folder's files, as archive paths with '/', in byte order.
+// The installer folder's files, as archive paths with '/' in the byte order
+// of their UTF-8 names, each spelled as zip.exe reads it (in the ANSI code
+// page; on Linux as it is).
 struct InstallerFiles {
-    std::vector<std::string> Paths;
-    std::vector<std::string> AnsiPaths;  // each as zip.exe reads it (the same on Linux)
+    std::vector<std::string> AnsiPaths;
     std::vector<std::string> EmptyDirectories;
 };
 
@@ -383,7 +381,6 @@ static bool ListInstallerFiles(const std::string& root, InstallerFiles& files) {
     // The names' byte order in UTF-8, the ANSI spellings alongside.
     std::sort(found.begin(), found.end());
     for (const auto& name : found) {
-        files.Paths.push_back(name.first);
         files.AnsiPaths.push_back(name.second);
     }
     std::sort(files.EmptyDirectories.begin(), files.EmptyDirectories.end());
@@ -719,6 +716,6 @@ int BuildPackage(const BuildRequest& request) {
         return 1;
     }
     printf("built %s: package.zip (%zu files, %s at the root), setup.exe, unzip.exe\n",
-           request.OutputDirectory.c_str(), files.Paths.size(), installer.c_str());
+           request.OutputDirectory.c_str(), files.AnsiPaths.size(), installer.c_str());
     return 0;
 }
