@@ -804,6 +804,13 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
         EXPECT_EQ(ReadFile(extracted + "/" + name), name);
     }
 
+    // A link to the package, however short its name, is not replaced.
+    fs::create_directory_symlink("pkg", base + "/l");
+    result = RunPack({"build", "--kit", kit, "inst", "l/", "vst.tag", "--force"}, cd);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(Contains(result.output, "OUT_DIR l/ is a symbolic link")) << result.output;
+    fs::remove(base + "/l");
+
     // --force replaces a package, tag files and all, and nothing beside it.
     WriteFile(base + "/pkg/w2k.tag", "");
     WriteFile(base + "/pkg/Debug.tag", "");
