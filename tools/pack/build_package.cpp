@@ -270,12 +270,9 @@ bool NormalizeArchive(const std::string& archive, std::string& error) {
         std::error_code code;
         if (done) {
             fs::rename(PathOf(copy), PathOf(archive), code);
+            error = code ? "cannot replace it: " + code.message() : error;
         }
-        if (done && code) {
-            error = "cannot replace it: " + code.message();
-            done = false;
-        }
-        file = done ? OpenFile(archive, "r+b") : nullptr;
+        file = done && !code ? OpenFile(archive, "r+b") : nullptr;
         done = file != nullptr && ReadEntries(file, directory, entries, error);
     }
     done = done && NormalizeOpenArchive(file, directory, error);
