@@ -714,6 +714,9 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
         EXPECT_EQ(result.exitCode, 1) << c.second;
         EXPECT_TRUE(Contains(result.output, "refused, nothing ")) << result.output;
         EXPECT_TRUE(Contains(result.output, c.second)) << result.output;
+        // Refused before anything was made or checked.
+        EXPECT_FALSE(Contains(result.output, "cannot create")) << result.output;
+        EXPECT_FALSE(Contains(result.output, "checking ")) << result.output;
         // Nothing made, nothing of the packager's deleted.
         EXPECT_EQ(Names(parent), std::vector<std::string>{"full"}) << c.second;
         EXPECT_EQ(Names(full), (std::vector<std::string>{"keep.txt", "setup.exe"})) << c.second;

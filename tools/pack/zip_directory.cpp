@@ -84,8 +84,10 @@ static const uint32_t UnicodePathField = 0x7075;
 // The UTF-8 name a Unicode path field (version 1: a version byte, the CRC
 // of the stored name, the name) in the extra fields carries, or "".
 static std::string UnicodePathOf(const unsigned char* extra, size_t size) {
+    // The smallest field that can carry a name: its id and length, the
+    // version, the CRC and one byte.
     size_t at = 0;
-    while (size - at >= 4) {
+    while (size - at >= 10) {
         const uint32_t id = GetField(extra + at, 2);
         const size_t length = GetField(extra + at + 2, 2);
         if (length > size - at - 4) {
