@@ -370,6 +370,20 @@ TEST(PackCheck, FailsNamingTheFault) {
     WriteFile(damaged + "/package.zip", zip);
     EXPECT_TRUE(Contains(RunPack({"check", damaged}).output, "\n1 error, 0 warnings\n"));
 
+    // An extractor whose test fails without naming an entry: the failure is
+    // an error, and its own message follows the report so far.
+    const std::string bin = Scratch("check-test-fails-bin");
+    WriteFile(bin + "/unzip",
+              "#!/bin/sh\n[ \"$1\" != -t ] || { echo 'its own message' >&2; exit 2; }\nexec /usr/bin/unzip "
+              "\"$@\"\n");
+    fs::permissions(bin + "/unzip", fs::perms::owner_all);
+    PackResult failing = RunPack({"check", damaged}, "PATH=" + Quote(bin) + ":$PATH ");
+    EXPECT_EQ(failing.exitCode, 1);
+    EXPECT_TRUE(Contains(failing.output,
+                         "at the root)\nits own message\n  error    package.zip does not test clean "
+                         "(unzip -t exit status 2)\n"))
+        << failing.output;
+
     // On Linux the system's unzip reads the archive even without unzip.exe;
     // without any unzip, the check says it cannot run one.
     const std::string dir = MakeGoodPackage("check-no-extractor");
