@@ -130,9 +130,10 @@ static bool WriteWithoutExtraFields(FILE* file, FILE* out, const ArchiveDirector
     std::string central;
     uint64_t written = 0;
     for (const ZipEntry& entry : entries) {
+        // A header that does not lie before the directory leaves its data
+        // there, refused below.
         unsigned char local[30];
-        if (entry.LocalOffset > directory.Offset || directory.Offset - entry.LocalOffset < sizeof local ||
-            !ReadAt(file, entry.LocalOffset, local, sizeof local) || GetField(local, 4) != 0x04034b50 ||
+        if (!ReadAt(file, entry.LocalOffset, local, sizeof local) || GetField(local, 4) != 0x04034b50 ||
             (GetField(local + 6, 2) & 0x8) != 0) {
             error = "a damaged local header";
             return false;
