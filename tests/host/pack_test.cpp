@@ -982,7 +982,7 @@ TEST(PackBuild, WritesAZipExeArchiveAnewWithUtf8NamesAndNoExtraFields) {
     fs::create_directories(base + "/bin");
     WriteFile(base + "/bin/zip",
               "#!/usr/bin/env python3\n"
-              "import struct, sys, zipfile, zlib\n"
+              "import os, struct, sys, zipfile, zlib\n"
               "z = zipfile.ZipFile(sys.argv[-2], 'w')\n"
               "for name in sys.stdin.read().splitlines():\n"
               "    data = open(name, 'rb').read()\n"
@@ -1002,6 +1002,7 @@ TEST(PackBuild, WritesAZipExeArchiveAnewWithUtf8NamesAndNoExtraFields) {
               "if 'DESCRIPTOR' in sys.argv[0]: data[6] |= 8\n"
               "if 'PAST' in sys.argv[0]: data[data.rfind(b'PK\\x01\\x02') + 20] = 0x7f\n"
               "if 'GARBAGE' in sys.argv[0]: data = b'not a zip'\n"
+              "if 'BLOCKED' in sys.argv[0]: os.mkdir(sys.argv[-2] + '.utf8')\n"
               "z.truncate(len(data))\n"
               "z.seek(0)\n"
               "z.write(data)\n");
@@ -1040,10 +1041,11 @@ TEST(PackBuild, WritesAZipExeArchiveAnewWithUtf8NamesAndNoExtraFields) {
 
     // What such a zip may write that cannot be rewritten: a data descriptor
     // after an entry, an entry running into the central directory, no
-    // archive at all.
+    // archive at all; and a name the rewrite cannot take for its copy.
     for (const auto& spoiled : {std::make_pair("DESCRIPTOR", "a damaged local header"),
                                 std::make_pair("PAST", "an entry runs past its place"),
-                                std::make_pair("GARBAGE", "too short for a zip archive")}) {
+                                std::make_pair("GARBAGE", "too short for a zip archive"),
+                                std::make_pair("BLOCKED", "cannot create ")}) {
         fs::create_directories(base + "/" + spoiled.first);
         fs::copy_file(base + "/bin/zip", base + "/" + spoiled.first + "/zip");
         result = RunPack({"build", "--kit", kit, installer, base + "/bad", "wxp.tag"},
