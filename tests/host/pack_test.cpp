@@ -95,6 +95,7 @@ std::string MakeExecutable(bool signedImage = false, unsigned subsystem = Gui) {
     Put(pe, 0x54, 96 + 16 * 8, 2);  // optional header with 16 directories
     Put(pe, 0x58, 0x10b, 2);        // PE32
     Put(pe, 0x58 + 68, subsystem, 2);
+    Put(pe, 0x58 + 70, 0x8140, 2);  // DLL characteristics: NX compatible, relocatable
     Put(pe, 0x58 + 92, 16, 4);
     const size_t section = 0x58 + 96 + 16 * 8;
     pe.replace(section, 5, ".data");

@@ -5,8 +5,8 @@
 #include <sstream>
 
 static const uint16_t I386Machine = 0x14c;
-static const uint16_t GuiSubsystem = 2;
-static const uint16_t ConsoleSubsystem = 3;
+static const uint32_t GuiSubsystem = 2;
+static const uint32_t ConsoleSubsystem = 3;
 
 std::string ExecutableKindProblem(const PeFacts& facts, bool console) {
     if (!facts.IsPe) {
@@ -16,7 +16,7 @@ std::string ExecutableKindProblem(const PeFacts& facts, bool console) {
         return "is built for " + MachineName(facts.Machine) +
                ", not for 32-bit x86 (i386): 32-bit Windows cannot start it";
     }
-    const uint16_t wanted = console ? ConsoleSubsystem : GuiSubsystem;
+    const uint32_t wanted = console ? ConsoleSubsystem : GuiSubsystem;
     if (facts.Subsystem != wanted) {
         return std::string("is not a ") + (console ? "console" : "GUI") + " program (subsystem " +
                std::to_string(facts.Subsystem) + ", expected " + std::to_string(wanted) + ")";

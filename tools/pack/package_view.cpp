@@ -103,7 +103,7 @@ PeFacts ReadPeFacts(const std::string& file) {
     facts.Machine = static_cast<uint16_t>(ReadLittleEndian(file, pe + 4, 2));
     // The subsystem lies at the same place in both layouts.
     if (optionalSize >= 70) {
-        facts.Subsystem = static_cast<uint16_t>(ReadLittleEndian(file, optional + 68, 2));
+        facts.Subsystem = ReadLittleEndian(file, optional + 68, 2);
     }
     facts.ImageEnd = sections + sectionCount * 40;
     const size_t security = directories + static_cast<size_t>(4 * 8);
