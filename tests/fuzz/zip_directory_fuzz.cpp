@@ -1,6 +1,7 @@
 // Fuzzes pack's central directory rewrite over arbitrary directories: no
 // read or write outside the bytes given, and a directory it accepts is one
-// whose entries all fit and which a second pass leaves as it is.
+// whose entries all fit and which a second pass leaves as it is; splitting
+// it into entries accepts the same directories.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -24,7 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::copy(data + 1, data + size, directory);
     std::vector<LocalHeader> offsets;
     std::string error;
-    if (NormalizeCentralDirectory(directory, length, entries, (data[0] & 8) != 0, offsets, error)) {
+    std::vector<ZipEntry> split;
+    std::string splitError;
+    const bool splits = SplitCentralDirectory(directory, length, entries, split, splitError);
+    if (NormalizeCentralDirectory(directory, length, entries, offsets, error)) {
+        CHECK(splits && split.size() == entries);
         CHECK(offsets.size() == entries);
         size_t at = 0;
         for (uint32_t i = 0; i < entries; ++i) {
@@ -36,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             CHECK(at <= length);
         }
         const std::string once(reinterpret_cast<const char*>(directory), length);
-        CHECK(NormalizeCentralDirectory(directory, length, entries, (data[0] & 8) != 0, offsets, error));
+        CHECK(NormalizeCentralDirectory(directory, length, entries, offsets, error));
         CHECK(std::string(reinterpret_cast<const char*>(directory), length) == once);
     } else {
         CHECK(!error.empty());

@@ -13,6 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include "tools/pack/package_faults.h"
+#include "tools/pack/zip_directory.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -80,11 +83,15 @@ const size_t SecurityEntry = 0x58 + 96 + 4 * 8;
 const size_t TableOffset = 0x400;
 const size_t TableSize = 0x300;
 
+const unsigned Gui = 2;
+const unsigned Console = 3;
+
 // A minimal 32-bit PE image: headers, one section that carries the tag
 // names as the launcher's own code does, and optionally a certificate table
 // after the image, as Authenticode signing leaves it: one WIN_CERTIFICATE
-// whose DER blob fills it.
-std::string MakeExecutable(bool signedImage = false) {
+// whose DER blob fills it. A GUI program, as setup.exe is, unless subsystem
+// says otherwise (Console: unzip.exe).
+std::string MakeExecutable(bool signedImage = false, unsigned subsystem = Gui) {
     std::string pe(0x400, '\0');
     pe[0] = 'M';
     pe[1] = 'Z';
@@ -94,6 +101,8 @@ std::string MakeExecutable(bool signedImage = false) {
     Put(pe, 0x46, 1, 2);            // one section
     Put(pe, 0x54, 96 + 16 * 8, 2);  // optional header with 16 directories
     Put(pe, 0x58, 0x10b, 2);        // PE32
+    Put(pe, 0x58 + 68, subsystem, 2);
+    Put(pe, 0x58 + 70, 0x8140, 2);  // DLL characteristics: NX compatible, relocatable
     Put(pe, 0x58 + 92, 16, 4);
     const size_t section = 0x58 + 96 + 16 * 8;
     pe.replace(section, 5, ".data");
@@ -135,7 +144,7 @@ std::string MakeGoodPackage(const std::string& name) {
     std::string dir = Scratch(name);
     WriteFile(dir + "/setup.exe",
               MakeExecutable() + "nt4.tag\r\nw2k.tag\r\nwxp.tag\r\nx64.tag\r\ns23.tag\r\nvst.tag\r\n");
-    WriteFile(dir + "/unzip.exe", "extractor");
+    WriteFile(dir + "/unzip.exe", MakeExecutable(false, Console));
     MakeZip(dir + "/package.zip", {{"SETUP.EXE", "installer"}, {"data/readme.txt", "hello"}, {"data/", ""}});
     return dir;
 }
@@ -328,10 +337,15 @@ TEST(PackShow, MarksWhereEachTagIsFoundAndTheVersionsItInstallsOn) {
 TEST(PackShow, NamesTagsCutOffFromTheTailByLaterData) {
     const std::string dir = Scratch("show-cut-off");
     WriteFile(dir + "/setup.exe", MakeExecutable() + "vst.tag\r\n" + std::string(300, 'd') + "msi.tag\r\n");
+    WriteFile(dir + "/log.tag", "");
     PackResult result = RunPack({"show", dir});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_TRUE(Contains(result.output,
-                         "  msi.tag    tail\n  not seen: vst.tag at byte 1024, 318 bytes from the end"))
+    EXPECT_TRUE(Contains(result.output, "exit code: 1 once the installation ran")) << result.output;
+    EXPECT_TRUE(Contains(result.output, "log: QUILLER-")) << result.output;
+    EXPECT_TRUE(Contains(
+        result.output,
+        "  msi.tag    tail\n  log.tag    file log.tag\n  not seen: vst.tag at byte 1024, 318 bytes from "
+        "the end"))
         << result.output;
     EXPECT_TRUE(Contains(result.output, "  6.x        no ")) << result.output;
 }
@@ -348,6 +362,8 @@ TEST(PackCheck, PassesAGoodPackage) {
     PackResult result = RunPack({"check", dir});
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_TRUE(Contains(result.output, "ok       package.zip (3 entries, SETUP.EXE at the root)"))
+        << result.output;
+    EXPECT_TRUE(Contains(result.output, "ok       unzip.exe (1024 bytes, 32-bit x86 console program)"))
         << result.output;
     EXPECT_TRUE(Contains(result.output, "installs on Windows 4, 5.0, 5.1, 5.2 x64, 5.2 other, 6.x"))
         << result.output;
@@ -394,6 +410,42 @@ TEST(PackCheck, FailsNamingTheFault) {
         {"no-version-tag",
          [](const std::string& dir) { WriteFile(dir + "/setup.exe", MakeExecutable() + "msi.tag\r\n"); },
          "no version tag: setup.exe refuses every Windows version"},
+        {"damaged-entry",
+         [](const std::string& dir) {
+             std::string zip = ReadFile(dir + "/package.zip");
+             zip.replace(zip.find("hello"), 5, "jello");
+             WriteFile(dir + "/package.zip", zip);
+         },
+         "package.zip: data/readme.txt: its data does not test clean"},
+        {"extractor-text", [](const std::string& dir) { WriteFile(dir + "/unzip.exe", "11 bytes.\r\n"); },
+         "unzip.exe is not a Windows executable"},
+        {"extractor-directory",
+         [](const std::string& dir) {
+             fs::remove(dir + "/unzip.exe");
+             fs::create_directory(dir + "/unzip.exe");
+         },
+         "cannot read " SCRATCH_ROOT "/check-bad-extractor-directory/unzip.exe: is a directory"},
+        {"extractor-gui", [](const std::string& dir) { WriteFile(dir + "/unzip.exe", MakeExecutable()); },
+         "unzip.exe is not a console program (subsystem 2, expected 3)"},
+        {"launcher-console",
+         [](const std::string& dir) {
+             WriteFile(dir + "/setup.exe", MakeExecutable(false, Console) + "wxp.tag\r\n");
+         },
+         "setup.exe is not a GUI program (subsystem 3, expected 2)"},
+        {"launcher-64-bit",
+         [](const std::string& dir) {
+             std::string image = MakeExecutable() + "wxp.tag\r\n";
+             Put(image, 0x44, 0x8664, 2);
+             WriteFile(dir + "/setup.exe", image);
+         },
+         "setup.exe is built for 64-bit x64, not for 32-bit x86"},
+        {"no-code-page-spells",
+         [](const std::string& dir) {
+             MakeZip(dir + "/package.zip", {{"SETUP.EXE", "x"}, {"docs/\xf0\x9f\x98\x80.txt", "y"}});
+         },
+         "package.zip: docs/\xf0\x9f\x98\x80.txt: no Windows ANSI code page (874, 932, 936, 949, 950, 1250 "
+         "to "
+         "1258) spells this name"},
     };
     for (const auto& c : cases) {
         const std::string dir = MakeGoodPackage(std::string("check-bad-") + c.name);
@@ -403,6 +455,27 @@ TEST(PackCheck, FailsNamingTheFault) {
         EXPECT_TRUE(Contains(result.output, "  error    " + std::string(c.message)))
             << c.name << ": " << result.output;
     }
+    // A damaged entry is one error, named once.
+    const std::string damaged = MakeGoodPackage("check-damaged-once");
+    std::string zip = ReadFile(damaged + "/package.zip");
+    zip.replace(zip.find("hello"), 5, "jello");
+    WriteFile(damaged + "/package.zip", zip);
+    EXPECT_TRUE(Contains(RunPack({"check", damaged}).output, "\n1 error, 0 warnings\n"));
+
+    // An extractor whose test fails without naming an entry: the failure is
+    // an error, and its own message follows the report so far.
+    const std::string bin = Scratch("check-test-fails-bin");
+    WriteFile(bin + "/unzip",
+              "#!/bin/sh\n[ \"$1\" != -t ] || { echo 'its own message' >&2; exit 2; }\nexec /usr/bin/unzip "
+              "\"$@\"\n");
+    fs::permissions(bin + "/unzip", fs::perms::owner_all);
+    PackResult failing = RunPack({"check", damaged}, "PATH=" + Quote(bin) + ":$PATH ");
+    EXPECT_EQ(failing.exitCode, 1);
+    EXPECT_TRUE(Contains(failing.output,
+                         "at the root)\nits own message\n  error    package.zip does not test clean "
+                         "(unzip -t exit status 2)\n"))
+        << failing.output;
+
     // On Linux the system's unzip reads the archive even without unzip.exe;
     // without any unzip, the check says it cannot run one.
     const std::string dir = MakeGoodPackage("check-no-extractor");
@@ -446,6 +519,13 @@ TEST(PackCheck, WarnsButPasses) {
              MakeZip(dir + "/package.zip", {{"SETUP.EXE", "x"}, {"d/" + std::string(183, 'n'), "y"}});
          },
          " (185 characters) passes MAX_PATH (260) under C:\\Documents and Settings\\"},
+        // As stored, not as unzip -Z1 prints it (the control character as ^A).
+        {"longest-path-that-fits-with-a-control-character",
+         [](const std::string& dir) {
+             MakeZip(dir + "/package.zip",
+                     {{"SETUP.EXE", "x"}, {"d/" + std::string(181, 'n') + "\x01", "y"}});
+         },
+         nullptr},
         // MAX_PATH less the working directory's 75 characters and the terminating zero.
         {"longest-path-that-fits",
          [](const std::string& dir) {
@@ -551,7 +631,7 @@ std::string MakeInstallerFolder(const std::string& name) {
 std::string MakeKit(const std::string& name) {
     std::string dir = Scratch(name);
     WriteFile(dir + "/setup.exe", MakeExecutable());
-    WriteFile(dir + "/unzip.exe", "extractor");
+    WriteFile(dir + "/unzip.exe", MakeExecutable(false, Console));
     return dir;
 }
 
@@ -589,10 +669,13 @@ TEST(PackBuild, MakesACheckedPackageThatExtractsAndIsTheSameBytesEveryTime) {
     PackResult result = RunPack({"build", "--kit", kit, installer, out, "wxp.tag", "vst.tag"});
     ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_TRUE(Contains(result.output, "0 errors")) << result.output;
+    EXPECT_TRUE(
+        Contains(result.output, "package.zip (5 files, SETUP.EXE at the root), setup.exe, unzip.exe\n"))
+        << result.output;
     EXPECT_EQ(Names(out), (std::vector<std::string>{"package.zip", "setup.exe", "unzip.exe"}));
     EXPECT_EQ(Names(fs::path(out).parent_path().string()), std::vector<std::string>{"pkg"});
     EXPECT_EQ(ReadFile(out + "/setup.exe"), MakeExecutable() + "wxp.tag\r\nvst.tag\r\n");
-    EXPECT_EQ(ReadFile(out + "/unzip.exe"), "extractor");
+    EXPECT_EQ(ReadFile(out + "/unzip.exe"), MakeExecutable(false, Console));
     EXPECT_EQ(RunPack({"check", out}).exitCode, 0);
 
     // Files only, in name order, at one fixed time, extracting to the same contents.
@@ -638,6 +721,15 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
     WriteFile(full + "/setup.exe", "a package's own name does not make it a package");
     const std::string outside = Scratch("refuse-outside");
     WriteFile(outside + "/secret.txt", "secret");
+    // Not a package, though each holds a package's own name; and a link to one.
+    const std::string odd = Scratch("refuse-odd");
+    fs::create_directories(odd + "/dir/setup.exe");
+    fs::create_directories(odd + "/link");
+    fs::create_symlink("../../refuse-outside/secret.txt", odd + "/link/setup.exe");
+    fs::create_directories(odd + "/old");
+    WriteFile(odd + "/old/setup.exe", "an old package");
+    fs::create_directory_symlink("old", odd + "/to-old");
+    fs::create_directory_symlink("../refuse-good/files", odd + "/to-files");
 
     // An installer folder with one thing that must be refused, named in the message.
     const struct {
@@ -664,6 +756,18 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
         {"star", [](const std::string& d) { WriteFile(d + "/files/a*b", ""); }, "files/a*b: '*' in the name"},
         {"device", [](const std::string& d) { WriteFile(d + "/files/con", ""); },
          "files/con: a device name reserved by Windows"},
+        {"device-blank", [](const std::string& d) { WriteFile(d + "/files/CON .txt", ""); },
+         "files/CON .txt: a device name reserved by Windows"},
+        {"overlong-utf8", [](const std::string& d) { WriteFile(d + "/files/a\xe0\x82\x80.txt", ""); },
+         "a name that is not UTF-8"},
+        {"no-code-page",
+         [](const std::string& d) {
+             fs::create_directories(d + "/files/\xf0\x9f\x98\x80");
+             WriteFile(d + "/files/\xf0\x9f\x98\x80/a.txt", "");
+         },
+         "files/\xf0\x9f\x98\x80/a.txt: no Windows ANSI code page (874, 932, 936, 949, 950, 1250 to 1258) "
+         "spells this name, so unzip.exe refuses it on every system; rename it, or ship it inside an "
+         "archive of the installer's own"},
         {"device-ext",
          [](const std::string& d) {
              fs::create_directories(d + "/Lpt1.dir/x");
@@ -691,7 +795,14 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
         {{good, full, "wxp.tag", "--force"}, "holds keep.txt, which is not a package's own file"},
         {{good, parent + "/a", "wxp.tag", "xp.tag"}, "'xp.tag' is not a tag setup.exe knows"},
         {{good, parent + "/a", "debug.tag"}, "debug.tag cannot be stamped"},
-        {{good, parent + "/a", "msi.tag"}, "no version tag given"},
+        {{good, parent + "/a", "msi.tag", "exitcode.tag", "log.tag"}, "no version tag given"},
+        {{good, odd + "/dir", "wxp.tag", "--force"}, "holds setup.exe, which is not a package's own file"},
+        {{good, odd + "/link", "wxp.tag", "--force"}, "holds setup.exe, which is not a package's own file"},
+        {{good, odd + "/to-old/", "wxp.tag", "--force"},
+         "OUT_DIR " + odd + "/to-old/ is a symbolic link or junction"},
+        {{good, odd + "/to-files/pkg", "wxp.tag"}, "lies inside the installer folder"},
+        {{good, parent + "/none/pkg", "wxp.tag"},
+         "the folder " + parent + "/none that is to hold OUT_DIR " + parent + "/none/pkg does not exist"},
         {{longPath, parent + "/a", "wxp.tag"}, "(185 characters) would pass MAX_PATH (260)"},
         {{good, good + "/files/pkg", "wxp.tag"}, "lies inside the installer folder"},
         {{good, good, "wxp.tag", "--force"}, "OUT_DIR " + good + " is the installer folder"},
@@ -714,6 +825,9 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
         EXPECT_EQ(result.exitCode, 1) << c.second;
         EXPECT_TRUE(Contains(result.output, "refused, nothing ")) << result.output;
         EXPECT_TRUE(Contains(result.output, c.second)) << result.output;
+        // Refused before anything was made or checked.
+        EXPECT_FALSE(Contains(result.output, "cannot create")) << result.output;
+        EXPECT_FALSE(Contains(result.output, "checking ")) << result.output;
         // Nothing made, nothing of the packager's deleted.
         EXPECT_EQ(Names(parent), std::vector<std::string>{"full"}) << c.second;
         EXPECT_EQ(Names(full), (std::vector<std::string>{"keep.txt", "setup.exe"})) << c.second;
@@ -723,6 +837,15 @@ TEST(PackBuild, RefusesBadInputAndLeavesNothingBehind) {
         EXPECT_EQ(ReadFile(outside + "/secret.txt"), "secret");
     }
     EXPECT_FALSE(fs::exists(good + "/files/pkg"));
+    EXPECT_TRUE(fs::is_symlink(odd + "/to-old"));
+    EXPECT_EQ(Names(odd + "/old"), std::vector<std::string>{"setup.exe"});
+
+    // Without --kit the kit is pack's own folder, guarded all the same.
+    const std::string own = fs::path(PACK_PROGRAM).parent_path().string();
+    PackResult ownKit = RunPack({"build", good, own + "/pkg-in-kit", "wxp.tag"});
+    EXPECT_EQ(ownKit.exitCode, 1);
+    EXPECT_TRUE(Contains(ownKit.output, "pkg-in-kit lies inside the kit folder " + own)) << ownKit.output;
+    EXPECT_FALSE(fs::exists(own + "/pkg-in-kit"));
 
     // A package the check fails (the kit's setup.exe is no executable) is
     // not moved into place either, and the aside directory is gone.
@@ -747,7 +870,9 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
         "docs/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt",
         "\xc3\x9c"
         "ber.ini",
-        "docs/locked.txt"};
+        "docs/locked.txt",
+        // Not devices, and not the same name: case is told apart per path.
+        "COM0.txt", "LPT0.txt", "docs/X.txt", "x.txt"};
     for (const std::string& name : names) {
         WriteFile(installer + "/" + name, name);
     }
@@ -761,11 +886,11 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
     EXPECT_TRUE(Contains(result.output,
                          "docs/L\xc3\xa9"
                          "ame.txt is a name outside ASCII: spelled by the ANSI code "
-                         "pages 1252, 1250, 936;"))
+                         "pages 936, 1250, 1252, 1254, 1256, 1257, 1258;"))
         << result.output;
     EXPECT_TRUE(Contains(result.output,
                          "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt is a name outside ASCII: spelled by "
-                         "the ANSI code pages 932, 936;"))
+                         "the ANSI code pages 932, 936, 949, 950;"))
         << result.output;
     EXPECT_EQ(Shell("grep -c 'outside ASCII' <<'EOF'\n" + result.output + "\nEOF"), "3\n");
 
@@ -776,11 +901,15 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
                     "for i in zipfile.ZipFile(sys.argv[1]).infolist(): print(i.flag_bits & 0x800, "
                     "oct(i.external_attr >> 16), i.filename)' " +
                     Quote(archive)),
+              "0 0o100644 COM0.txt\n"
+              "0 0o100644 LPT0.txt\n"
               "0 0o100644 SETUP.EXE\n"
               "2048 0o100644 docs/L\xc3\xa9"
               "ame.txt\n"
+              "0 0o100644 docs/X.txt\n"
               "0 0o100444 docs/locked.txt\n"
               "2048 0o100644 docs/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt\n"
+              "0 0o100644 x.txt\n"
               "2048 0o100644 \xc3\x9c"
               "ber.ini\n");
     const std::string extracted = Scratch("names-extracted");
@@ -789,8 +918,16 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
         EXPECT_EQ(ReadFile(extracted + "/" + name), name);
     }
 
+    // A link to the package, however short its name, is not replaced.
+    fs::create_directory_symlink("pkg", base + "/l");
+    result = RunPack({"build", "--kit", kit, "inst", "l/", "vst.tag", "--force"}, cd);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(Contains(result.output, "OUT_DIR l/ is a symbolic link")) << result.output;
+    fs::remove(base + "/l");
+
     // --force replaces a package, tag files and all, and nothing beside it.
     WriteFile(base + "/pkg/w2k.tag", "");
+    WriteFile(base + "/pkg/Debug.tag", "");
     result = RunPack({"build", "--kit", kit, "inst", "pkg", "vst.tag", "--tags-as-files", "--force"}, cd);
     ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(Names(base + "/pkg"),
@@ -1089,4 +1226,214 @@ TEST_F(PackSigned, TimestampsThroughAnRfc3161ServerOnThisMachine) {
                                keys + "/key.pem", "--timestamp", url});
     EXPECT_EQ(gone.exitCode, 1) << gone.output;
     EXPECT_EQ(ReadFile(dir + "/setup.exe"), before);
+// One central directory entry (46 bytes, its name, extra fields and
+// comment), made by Zip 3.0 on Unix with a mode, or on Windows with DOS
+// attributes (mode 0).
+std::string CentralEntry(const std::string& name, unsigned mode, unsigned offset,
+                         const std::string& extra = "", const std::string& comment = "",
+                         unsigned dosAttributes = 0x20) {
+    std::string entry(46, '\0');
+    Put(entry, 0, 0x02014b50, 4);
+    Put(entry, 4, mode != 0 ? 0x031e : 0x001e, 2);
+    Put(entry, 12, 0x1234, 2);
+    Put(entry, 14, 0x5678, 2);
+    Put(entry, 20, 0x1000 + offset, 4);  // compressed size
+    Put(entry, 24, 0x2000 + offset, 4);  // uncompressed size
+    Put(entry, 28, static_cast<unsigned>(name.size()), 2);
+    Put(entry, 30, static_cast<unsigned>(extra.size()), 2);
+    Put(entry, 32, static_cast<unsigned>(comment.size()), 2);
+    Put(entry, 38, (mode << 16) | dosAttributes, 4);
+    Put(entry, 42, offset, 4);
+    return entry + name + extra + comment;
+}
+
+// An extra field: its id, its length and its data.
+std::string ExtraField(unsigned id, const std::string& data) {
+    std::string field(4, '\0');
+    Put(field, 0, id, 2);
+    Put(field, 2, static_cast<unsigned>(data.size()), 2);
+    return field + data;
+}
+
+}  // namespace
+
+TEST(PackBuild, RewritesEachCentralEntryUpToTheDirectorysLastByte) {
+    // The last entry has no name: exactly 46 bytes left for it. Read-only
+    // is the owner's write bit missing, or the DOS read-only bit.
+    std::string directory = CentralEntry("\xc3\x9c.txt", 0100755, 0) + CentralEntry("", 0100555, 40) +
+                            CentralEntry("w", 0, 80, "", "", 0x21) + CentralEntry("x", 0, 90);
+    std::vector<LocalHeader> locals;
+    std::string error;
+    auto* bytes = reinterpret_cast<unsigned char*>(&directory[0]);
+    ASSERT_TRUE(NormalizeCentralDirectory(bytes, directory.size(), 4, locals, error)) << error;
+    ASSERT_EQ(locals.size(), 4u);
+    EXPECT_EQ(locals[0].Offset, 0u);
+    EXPECT_TRUE(locals[0].Utf8);
+    EXPECT_EQ(locals[1].Offset, 40u);
+    EXPECT_FALSE(locals[1].Utf8);
+    EXPECT_EQ(GetField(bytes + 8, 2), 0x800u);
+    EXPECT_EQ(GetField(bytes + 12, 4), 0x00210000u);  // 1980-01-01 00:00
+    EXPECT_EQ(GetField(bytes + 38, 4), 0100644u << 16);
+    EXPECT_EQ(GetField(bytes + 52 + 38, 4), (0100444u << 16) | 1);
+    EXPECT_EQ(GetField(bytes + 98 + 38, 4), (0100444u << 16) | 1);
+    EXPECT_EQ(GetField(bytes + 145 + 38, 4), 0100644u << 16);
+    for (const size_t at : {0, 52, 98, 145}) {
+        EXPECT_EQ(GetField(bytes + at + 4, 2), 0x031eu) << at;  // as if made on Unix
+    }
+
+    // One byte short, a name running past the end, a wrong signature.
+    const struct {
+        size_t cut;
+        size_t field;
+        unsigned value;
+        const char* message;
+    } damaged[] = {
+        {1, 0, 0, "a damaged central directory entry"},
+        {0, 52 + 28, 1, "a central directory entry runs past the directory"},
+        {0, 52, 0x02014b51, "a damaged central directory entry"},
+        {0, 52 + 42, 0xffffffff, "the archive needs Zip64 records"},
+    };
+    for (const auto& d : damaged) {
+        std::string copy = CentralEntry("\xc3\x9c.txt", 0100644, 0) + CentralEntry("", 0100644, 40);
+        if (d.cut == 0) {
+            Put(copy, d.field, d.value, d.field == 52 + 28 ? 2 : 4);
+        }
+        copy.resize(copy.size() - d.cut);
+        auto* at = reinterpret_cast<unsigned char*>(&copy[0]);
+        EXPECT_FALSE(NormalizeCentralDirectory(at, copy.size(), 2, locals, error)) << d.message;
+        EXPECT_TRUE(Contains(error, d.message)) << error;
+        std::vector<ZipEntry> split(1);
+        error.clear();
+        EXPECT_FALSE(SplitCentralDirectory(at, copy.size(), 2, split, error)) << d.message;
+        EXPECT_TRUE(Contains(error, d.message)) << error;
+    }
+}
+
+TEST(PackBuild, TakesEachNameFromItsUnicodePathFieldWhenSplittingTheDirectory) {
+    // A field of another kind whose data could pass for one, then the
+    // Unicode path field (version 1, a CRC, the name), last in the block.
+    const std::string other = ExtraField(0xcafe, std::string("\x01\0\0\0\0\0", 6));
+    const std::string directory =
+        CentralEntry("caf?.txt", 0, 0,
+                     other + ExtraField(0x7075, std::string("\x01\0\0\0\0caf\xc3\xa9.txt", 14)), "note") +
+        CentralEntry("?", 0, 70, ExtraField(0x7075, std::string("\x01\0\0\0\0a", 6))) +
+        CentralEntry("plain.txt", 0, 90);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(directory.data());
+    std::vector<ZipEntry> split(1);
+    std::string error;
+    ASSERT_TRUE(SplitCentralDirectory(bytes, directory.size(), 3, split, error)) << error;
+    ASSERT_EQ(split.size(), 3u);
+    EXPECT_EQ(split[0].Name, "caf\xc3\xa9.txt");
+    EXPECT_EQ(split[0].Comment, "note");
+    EXPECT_EQ(split[0].Header, directory.substr(0, 46));
+    EXPECT_EQ(split[1].Name, "a");
+    EXPECT_EQ(split[1].LocalOffset, 70u);
+    EXPECT_EQ(split[1].CompressedSize, 0x1000u + 70);
+    EXPECT_EQ(split[2].Name, "plain.txt");
+    EXPECT_EQ(split[2].Comment, "");
+}
+
+TEST(PackCheck, NamesTheEntriesTheExtractorsTestFinds) {
+    const std::vector<std::string> entries = {"SETUP.EXE", "data/read", "data/readme.txt",
+                                              "a b.txt",   "big.bin",   "data/readme.txt.bak.old"};
+    // As UnZip prints it, with Windows' line ends in part; an entry whose
+    // data cannot be inflated gets no result on its line.
+    const std::string report =
+        "Archive:  package.zip\r\n"
+        "    testing: SETUP.EXE                OK\r\n"
+        "    testing: data/read                OK\n"
+        "    testing: data/readme.txt          bad CRC 3610a686  (should be 12345678)\n"
+        "    testing: a b.txt                  OK\n"
+        "    testing: big.bin\n"
+        "  error:  invalid compressed data to inflate\n"
+        "    testing: unknown.txt              bad CRC 00000000  (should be 00000001)\n"
+        "At least one error was detected in package.zip.\n";
+    EXPECT_EQ(EntriesFailingTest(report, entries),
+              (std::vector<std::string>{"data/readme.txt", "big.bin",
+                                        "unknown.txt              bad CRC 00000000  (should be 00000001)"}));
+    EXPECT_EQ(EntriesFailingTest("    testing: SETUP.EXE   OK\n", entries), std::vector<std::string>{});
+}
+
+TEST(PackBuild, WritesAZipExeArchiveAnewWithUtf8NamesAndNoExtraFields) {
+    // A zip that writes as zip.exe does: DOS attributes, names outside ASCII
+    // stored in another spelling with the UTF-8 name in an extra field
+    // (0x7075) after a field of another kind, in the local headers too.
+    const std::string base = Scratch("zipexe");
+    fs::create_directories(base + "/bin");
+    WriteFile(base + "/bin/zip",
+              "#!/usr/bin/env python3\n"
+              "import os, struct, sys, zipfile, zlib\n"
+              "z = zipfile.ZipFile(sys.argv[-2], 'w')\n"
+              "for name in sys.stdin.read().splitlines():\n"
+              "    data = open(name, 'rb').read()\n"
+              "    stored = name.encode('ascii', 'replace').decode()\n"
+              "    info = zipfile.ZipInfo(stored)\n"
+              "    info.create_system = 0\n"
+              "    info.external_attr = 0x21 if name.endswith('locked.txt') else 0x20\n"
+              "    info.extra = struct.pack('<HHH', 0xcafe, 2, 1)\n"
+              "    if stored != name:\n"
+              "        utf8 = name.encode()\n"
+              "        info.extra += struct.pack('<HHBI', 0x7075, 5 + len(utf8), 1,\n"
+              "                                  zlib.crc32(stored.encode())) + utf8\n"
+              "    # one byte stored: the shortest data to copy\n"
+              "    z.writestr(info, data, zipfile.ZIP_STORED if len(data) == 1 else zipfile.ZIP_DEFLATED)\n"
+              "z.close()\n"
+              "z = open(sys.argv[-2], 'r+b')\n"
+              "data = bytearray(z.read())\n"
+              "if 'DESCRIPTOR' in sys.argv[0]: data[6] |= 8\n"
+              "if 'PAST' in sys.argv[0]: data[data.rfind(b'PK\\x01\\x02') + 20] = 0x7f\n"
+              "if 'GARBAGE' in sys.argv[0]: data = b'not a zip'\n"
+              "if 'BLOCKED' in sys.argv[0]: os.mkdir(sys.argv[-2] + '.utf8')\n"
+              "z.truncate(len(data))\n"
+              "z.seek(0)\n"
+              "z.write(data)\n");
+    fs::permissions(base + "/bin/zip", fs::perms::owner_all);
+    const std::string installer = base + "/inst";
+    fs::create_directories(installer + "/docs");
+    WriteFile(installer + "/SETUP.EXE", "installer");
+    WriteFile(installer + "/docs/caf\xc3\xa9.txt", std::string(3000, 'c'));
+    WriteFile(installer + "/docs/locked.txt", "locked");
+    WriteFile(installer +
+                  "/\xc3\x9c"
+                  "ber.ini",
+              "u");
+    const std::string kit = MakeKit("zipexe-kit");
+
+    PackResult result = RunPack({"build", "--kit", kit, installer, base + "/pkg", "wxp.tag"},
+                                "PATH=" + Quote(base + "/bin") + ":$PATH ");
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_TRUE(Contains(result.output, "0 errors")) << result.output;
+    // Each entry as zip on Linux writes it, its data intact (Python compares
+    // each local header's name with the directory's).
+    EXPECT_EQ(
+        Shell(
+            "python3 -c 'import sys, zipfile\n"
+            "z = zipfile.ZipFile(sys.argv[1])\n"
+            "for i in z.infolist(): print(i.create_system, i.flag_bits & 0x800, oct(i.external_attr >> 16),\n"
+            "    i.external_attr & 0xffff, len(i.extra), len(z.read(i)), i.filename)' " +
+            Quote(base + "/pkg/package.zip")),
+        "3 0 0o100644 0 0 9 SETUP.EXE\n"
+        "3 2048 0o100644 0 0 3000 docs/caf\xc3\xa9.txt\n"
+        "3 0 0o100444 1 0 6 docs/locked.txt\n"
+        "3 2048 0o100644 0 0 1 \xc3\x9c"
+        "ber.ini\n");
+    EXPECT_EQ(Shell("unzip -tq " + Quote(base + "/pkg/package.zip")),
+              "No errors detected in compressed data of " + base + "/pkg/package.zip.\n");
+
+    // What such a zip may write that cannot be rewritten: a data descriptor
+    // after an entry, an entry running into the central directory, no
+    // archive at all; and a name the rewrite cannot take for its copy.
+    for (const auto& spoiled : {std::make_pair("DESCRIPTOR", "a damaged local header"),
+                                std::make_pair("PAST", "an entry runs past its place"),
+                                std::make_pair("GARBAGE", "too short for a zip archive"),
+                                std::make_pair("BLOCKED", "cannot create ")}) {
+        fs::create_directories(base + "/" + spoiled.first);
+        fs::copy_file(base + "/bin/zip", base + "/" + spoiled.first + "/zip");
+        result = RunPack({"build", "--kit", kit, installer, base + "/bad", "wxp.tag"},
+                         "PATH=" + Quote(base + "/" + spoiled.first) + ":$PATH ");
+        EXPECT_EQ(result.exitCode, 1) << result.output;
+        EXPECT_TRUE(Contains(result.output, std::string("cannot finish package.zip: ") + spoiled.second))
+            << result.output;
+        EXPECT_FALSE(fs::exists(base + "/bad"));
+    }
 }

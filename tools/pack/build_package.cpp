@@ -58,7 +58,15 @@ static bool WriteAt(FILE* file, uint64_t offset, const unsigned char* bytes, siz
     return SeekTo(file, offset) && fwrite(bytes, 1, size, file) == size;
 }
 
-static bool NormalizeOpenArchive(FILE* file, std::string& error) {
+// The central directory and the end record that describes it.
+struct ArchiveDirectory {
+    std::string Bytes;
+    uint32_t Entries = 0;
+    uint32_t Offset = 0;
+    std::string End;  // the end record and its comment
+};
+
+static bool ReadDirectory(FILE* file, ArchiveDirectory& directory, std::string& error) {
     // The end record: 22 bytes, then at most 65535 bytes of comment.
     uint64_t size = 0;
     if (!FileSize(file, size)) {
@@ -82,6 +90,9 @@ static bool NormalizeOpenArchive(FILE* file, std::string& error) {
     const uint32_t entries = GetField(tailBytes + end + 10, 2);
     const uint32_t directorySize = GetField(tailBytes + end + 12, 4);
     const uint32_t directoryOffset = GetField(tailBytes + end + 16, 4);
+    directory.Entries = entries;
+    directory.Offset = directoryOffset;
+    directory.End = tail.substr(end);
     if (entries == 0xffff || directorySize == 0xffffffff || directoryOffset == 0xffffffff) {
         error = "the archive needs Zip64 records (over 65535 entries or 4 GiB)";
         return false;
@@ -90,21 +101,129 @@ static bool NormalizeOpenArchive(FILE* file, std::string& error) {
         error = "the central directory lies beyond the end of the file";
         return false;
     }
-    std::string directory(directorySize, '\0');
-    auto* dir = reinterpret_cast<unsigned char*>(&directory[0]);
-    if (!ReadAt(file, directoryOffset, dir, directorySize)) {
+    directory.Bytes.assign(directorySize, '\0');
+    if (!ReadAt(file, directoryOffset, reinterpret_cast<unsigned char*>(&directory.Bytes[0]),
+                directorySize)) {
         error = "cannot read the central directory";
         return false;
     }
+    return true;
+}
+
+// Copies size bytes from one file's position to the other's.
+static bool CopyBytes(FILE* from, FILE* to, uint64_t size) {
+    char buffer[65536];
+    while (size > 0) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(size, sizeof buffer));
+        if (fread(buffer, 1, chunk, from) != chunk || fwrite(buffer, 1, chunk, to) != chunk) {
+            return false;
+        }
+        size -= chunk;
+    }
+    return true;
+}
+
+// Writes the entries to out again, each with its name in UTF-8 and no
+// extra fields, then the central directory and the end record to match.
+static bool WriteWithoutExtraFields(FILE* file, FILE* out, const ArchiveDirectory& directory,
+                                    const std::vector<ZipEntry>& entries, std::string& error) {
+    std::string central;
+    uint64_t written = 0;
+    for (const ZipEntry& entry : entries) {
+        // A header that does not lie before the directory leaves its data
+        // there, refused below.
+        unsigned char local[30];
+        if (!ReadAt(file, entry.LocalOffset, local, sizeof local) || GetField(local, 4) != 0x04034b50 ||
+            (GetField(local + 6, 2) & 0x8) != 0) {
+            error = "a damaged local header";
+            return false;
+        }
+        const uint64_t data =
+            entry.LocalOffset + sizeof local + GetField(local + 26, 2) + GetField(local + 28, 2);
+        if (data + entry.CompressedSize > directory.Offset || written > 0xfffffffe) {
+            error = "an entry runs past its place";
+            return false;
+        }
+        std::string header = entry.Header + entry.Name;
+        auto* fields = reinterpret_cast<unsigned char*>(&header[0]);
+        SetField(fields + 28, static_cast<uint32_t>(entry.Name.size()), 2);
+        SetField(fields + 30, 0, 2);
+        SetField(fields + 42, static_cast<uint32_t>(written), 4);
+        central += header + entry.Comment;
+        SetField(local + 26, static_cast<uint32_t>(entry.Name.size()), 2);
+        SetField(local + 28, 0, 2);
+        if (fwrite(local, 1, sizeof local, out) != sizeof local ||
+            fwrite(entry.Name.data(), 1, entry.Name.size(), out) != entry.Name.size() ||
+            !SeekTo(file, data) || !CopyBytes(file, out, entry.CompressedSize)) {
+            error = "cannot copy an entry";
+            return false;
+        }
+        written += sizeof local + entry.Name.size() + entry.CompressedSize;
+    }
+    std::string end = directory.End;
+    auto* fields = reinterpret_cast<unsigned char*>(&end[0]);
+    SetField(fields + 16, static_cast<uint32_t>(written), 4);
+    SetField(fields + 12, static_cast<uint32_t>(central.size()), 4);
+    const std::string rest = central + end;
+    error = "cannot write the central directory";
+    return written + rest.size() <= 0xffffffff && fwrite(rest.data(), 1, rest.size(), out) == rest.size();
+}
+
+// Reads the central directory and splits it into its entries.
+static bool ReadEntries(FILE* file, ArchiveDirectory& directory, std::vector<ZipEntry>& entries,
+                        std::string& error) {
+    return ReadDirectory(file, directory, error) &&
+           SplitCentralDirectory(reinterpret_cast<const unsigned char*>(directory.Bytes.data()),
+                                 directory.Bytes.size(), directory.Entries, entries, error);
+}
+
+static bool HasExtraFields(const std::vector<ZipEntry>& entries) {
+    return std::any_of(entries.begin(), entries.end(), [](const ZipEntry& entry) {
+        return GetField(reinterpret_cast<const unsigned char*>(entry.Header.data()) + 30, 2) != 0;
+    });
+}
+
+// Writes the archive anew as copy; on failure the copy may be left (pack
+// build removes the whole package directory then).
+static bool WriteCopyWithoutExtraFields(FILE* file, const std::string& copy,
+                                        const ArchiveDirectory& directory,
+                                        const std::vector<ZipEntry>& entries, std::string& error) {
+    FILE* out = OpenFile(copy, "wb");
+    if (out == nullptr) {
+        error = "cannot create " + copy + ": " + strerror(errno);
+        return false;
+    }
+    const bool written = WriteWithoutExtraFields(file, out, directory, entries, error);
+    if (fclose(out) != 0 && written) {
+        error = "cannot write " + copy;
+        return false;
+    }
+    return written;
+}
+
+bool ReadArchiveNames(const std::string& archive, std::vector<std::string>& names, std::string& error) {
+    FILE* file = OpenFile(archive, "rb");
+    if (file == nullptr) {
+        error = strerror(errno);
+        return false;
+    }
+    ArchiveDirectory directory;
+    std::vector<ZipEntry> entries;
+    const bool read = ReadEntries(file, directory, entries, error);
+    (void)fclose(file);  // read only
+    std::vector<std::string> found(entries.size());
+    std::transform(entries.begin(), entries.end(), found.begin(),
+                   [](const ZipEntry& entry) { return entry.Name; });
+    names.swap(found);
+    return read;
+}
+
+static bool NormalizeOpenArchive(FILE* file, ArchiveDirectory& directory, std::string& error) {
+    const uint32_t directoryOffset = directory.Offset;
+    const uint32_t directorySize = static_cast<uint32_t>(directory.Bytes.size());
+    auto* dir = reinterpret_cast<unsigned char*>(&directory.Bytes[0]);
     std::vector<LocalHeader> localHeaders;
-    // zip.exe stores the names in the OEM code page, each with a UTF-8 copy
-    // in an extra field; zip on Linux stores the UTF-8 names unmarked.
-#ifdef _WIN32
-    const bool utf8Names = false;
-#else
-    const bool utf8Names = true;
-#endif
-    if (!NormalizeCentralDirectory(dir, directorySize, entries, utf8Names, localHeaders, error)) {
+    if (!NormalizeCentralDirectory(dir, directorySize, directory.Entries, localHeaders, error)) {
         return false;
     }
     for (const LocalHeader& local : localHeaders) {
@@ -137,8 +256,28 @@ bool NormalizeArchive(const std::string& archive, std::string& error) {
         error = strerror(errno);
         return false;
     }
-    const bool done = NormalizeOpenArchive(file, error);
-    if (fclose(file) != 0 && done) {
+    ArchiveDirectory directory;
+    std::vector<ZipEntry> entries;
+    bool done = ReadEntries(file, directory, entries, error);
+    // zip.exe stores a name outside ASCII in the OEM code page with its
+    // UTF-8 form in an extra field (0x7075), which zip on Linux never
+    // writes. Such an archive is written anew with the UTF-8 names and no
+    // extra fields, so both give the same bytes, and then read again.
+    if (done && HasExtraFields(entries)) {
+        const std::string copy = archive + ".utf8";
+        done = WriteCopyWithoutExtraFields(file, copy, directory, entries, error);
+        (void)fclose(file);  // not written to
+        file = nullptr;
+        std::error_code code;
+        if (done) {
+            fs::rename(PathOf(copy), PathOf(archive), code);
+            error = code ? "cannot replace it: " + code.message() : error;
+        }
+        file = done && !code ? OpenFile(archive, "r+b") : nullptr;
+        done = file != nullptr && ReadEntries(file, directory, entries, error);
+    }
+    done = done && NormalizeOpenArchive(file, directory, error);
+    if (file != nullptr && fclose(file) != 0 && done) {
         error = "cannot write the file";
         return false;
     }
@@ -147,9 +286,11 @@ bool NormalizeArchive(const std::string& archive, std::string& error) {
 
 // ---------------------------------------------------------------- the input
 
-// The installer folder's files, as archive paths with '/', in byte order.
+// The installer folder's files, as archive paths with '/' in the byte order
+// of their UTF-8 names, each spelled as zip.exe reads it (in the ANSI code
+// page; on Linux as it is).
 struct InstallerFiles {
-    std::vector<std::string> Paths;
+    std::vector<std::string> AnsiPaths;
     std::vector<std::string> EmptyDirectories;
 };
 
@@ -177,13 +318,16 @@ static bool ListInstallerFiles(const std::string& root, InstallerFiles& files) {
     std::vector<std::string> refused;
     std::vector<std::string> tooLong;
     std::map<std::string, std::string> folded;
+    std::vector<std::pair<std::string, std::string>> found;  // each path and its ANSI spelling
     for (; !code && walk != fs::recursive_directory_iterator(); walk.increment(code)) {
         const fs::directory_entry& entry = *walk;
         const std::string path = GenericTextOf(entry.path().lexically_relative(rootPath));
         std::error_code kind;
         const fs::file_status status = entry.symlink_status(kind);
         CheckName(path, folded, refused);
-        if (fs::is_symlink(status)) {
+        if (IsLink(TextOf(entry.path()))) {
+            // Never entered: a junction to a profile would pack the profile.
+            walk.disable_recursion_pending();
             refused.push_back(path + ": a symbolic link (copy the file it points to into the folder)");
             continue;
         }
@@ -197,6 +341,19 @@ static bool ListInstallerFiles(const std::string& root, InstallerFiles& files) {
             refused.push_back(path + ": not a regular file");
             continue;
         }
+        if (!IsAscii(path) && CodePagesSpelling(path).empty()) {
+            refused.push_back(path + ": " + NoCodePageSpells);
+            continue;
+        }
+        // zip.exe reads the names, and its arguments, in the ANSI code page.
+        const std::string ansi = ExactAnsiSpelling(path);
+        if (ansi.empty()) {
+            refused.push_back(path +
+                              ": this system's ANSI code page does not spell the name, so zip.exe cannot "
+                              "read it (build the package on Linux, or on Windows with a code page that "
+                              "spells it)");
+            continue;
+        }
         FILE* probe = OpenFile(TextOf(entry.path()), "rb");
         if (probe == nullptr) {
             refused.push_back(path + ": cannot read it: " + strerror(errno));
@@ -206,7 +363,7 @@ static bool ListInstallerFiles(const std::string& root, InstallerFiles& files) {
         if (TooLongForWorkingDirectory(path)) {
             tooLong.push_back(path);
         }
-        files.Paths.push_back(path);
+        found.emplace_back(path, ansi);
     }
     if (code) {
         Fail("refused, nothing written: cannot read the installer folder " + root + ": " + code.message());
@@ -219,7 +376,11 @@ static bool ListInstallerFiles(const std::string& root, InstallerFiles& files) {
         Fail("refused, nothing written: " + path + " (" + std::to_string(path.size()) +
              " characters) would pass MAX_PATH (260) when extracted under " + TypicalWorkingDirectory);
     }
-    std::sort(files.Paths.begin(), files.Paths.end());
+    // The names' byte order in UTF-8, the ANSI spellings alongside.
+    std::sort(found.begin(), found.end());
+    for (const auto& name : found) {
+        files.AnsiPaths.push_back(name.second);
+    }
     std::sort(files.EmptyDirectories.begin(), files.EmptyDirectories.end());
     return refused.empty() && tooLong.empty();
 }
@@ -249,13 +410,17 @@ static bool IsWithin(const std::string& inner, const std::string& outer) {
     return !code && mismatch.first == b.end();
 }
 
+static std::string WithoutTrailingSeparators(std::string path) {
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) {
+        path.pop_back();
+    }
+    return path;
+}
+
 // A new directory beside path, named after it: path.SUFFIX-N, the first N
 // free (creating a directory is the test, so two runs never share one).
 static std::string NewDirectoryBeside(const std::string& path, const char* suffix) {
-    std::string base = path;
-    while (base.size() > 1 && (base.back() == '/' || base.back() == '\\')) {
-        base.pop_back();
-    }
+    const std::string base = WithoutTrailingSeparators(path);
     for (int n = 1; n <= 1000; ++n) {
         std::string name = base + "." + suffix + "-" + std::to_string(n);
         std::error_code code;
@@ -279,17 +444,8 @@ static std::string ArchiveWriter(const std::string& kit) {
 
 static bool WritePackageArchive(const std::string& installer, const InstallerFiles& files,
                                 const std::string& archive, const std::string& kit) {
-    // zip.exe reads the names, and its arguments, in the ANSI code page.
     std::string names;
-    for (const std::string& path : files.Paths) {
-        const std::string spelled = ExactAnsiSpelling(path);
-        if (spelled.empty()) {
-            Fail("refused, nothing written: " + path +
-                 ": this system's ANSI code page does not spell the name, so zip.exe cannot read it (build "
-                 "the "
-                 "package on Linux, or on Windows with a code page that spells it)");
-            return false;
-        }
+    for (const std::string& spelled : files.AnsiPaths) {
         names += spelled + "\n";
     }
     const std::string archivePath = AnsiSpelling(Absolute(JoinPath(ParentDirectory(archive), "")));
@@ -375,9 +531,8 @@ static std::string ForeignEntry(const std::string& directory) {
         return directory + " (" + code.message() + ")";
     }
     for (; !code && entries != fs::directory_iterator(); entries.increment(code)) {
-        std::error_code kind;
         const std::string name = TextOf(entries->path().filename());
-        if (!fs::is_regular_file(entries->symlink_status(kind)) || !IsPackageFileName(name)) {
+        if (!IsPlainFile(TextOf(entries->path())) || !IsPackageFileName(name)) {
             return name;
         }
     }
@@ -391,9 +546,9 @@ static void RemoveOldPackage(const std::string& old) {
     if (ListDirectory(old, names)) {
         for (const std::string& name : names) {
             std::error_code code;
-            const fs::path path = PathOf(JoinPath(old, name));
-            if (IsPackageFileName(name) && fs::is_regular_file(fs::symlink_status(path, code))) {
-                fs::remove(path, code);
+            const std::string path = JoinPath(old, name);
+            if (IsPackageFileName(name) && IsPlainFile(path)) {
+                fs::remove(PathOf(path), code);
             }
         }
     }
@@ -473,6 +628,19 @@ static bool AcceptRequest(const BuildRequest& request, const std::string& kit, s
         return false;
     }
     const std::string& out = request.OutputDirectory;
+    // The package replaces what the name names: a link would be replaced,
+    // and with --force its target emptied.
+    if (IsLink(WithoutTrailingSeparators(out))) {
+        Fail("refused, nothing written: OUT_DIR " + out +
+             " is a symbolic link or junction (give the directory it points to)");
+        return false;
+    }
+    const std::string parent = ParentDirectory(WithoutTrailingSeparators(out));
+    if (!IsDirectory(parent)) {
+        Fail("refused, nothing written: the folder " + parent + " that is to hold OUT_DIR " + out +
+             " does not exist (create it first)");
+        return false;
+    }
     const std::pair<std::string, std::string> guarded[] = {
         {request.InstallerDirectory,
          "the installer folder " + request.InstallerDirectory + ", which is packed whole"},
@@ -543,8 +711,8 @@ int BuildPackage(const BuildRequest& request) {
         CopyInto(setup, aside, "setup.exe") && CopyInto(unzip, aside, "unzip.exe") &&
         (!request.Signing.Wanted() ||
          (SignInto(aside, "setup.exe", request) && SignInto(aside, "unzip.exe", request))) &&
-        WriteTags(request, aside) &&
-        WritePackageArchive(request.InstallerDirectory, files, JoinPath(aside, "package.zip"), kit);
+        WritePackageArchive(request.InstallerDirectory, files, JoinPath(aside, "package.zip"), kit) &&
+        WriteTags(request, aside);
     const bool checked = built && CheckPackage(aside, request.OutputDirectory) == 0;
     if (!checked || !MoveIntoPlace(aside, request.OutputDirectory)) {
         std::error_code code;
@@ -553,6 +721,6 @@ int BuildPackage(const BuildRequest& request) {
         return 1;
     }
     printf("built %s: package.zip (%zu files, %s at the root), setup.exe, unzip.exe\n",
-           request.OutputDirectory.c_str(), files.Paths.size(), installer.c_str());
+           request.OutputDirectory.c_str(), files.AnsiPaths.size(), installer.c_str());
     return 0;
 }

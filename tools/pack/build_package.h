@@ -29,3 +29,8 @@ int BuildPackage(const BuildRequest& request);
 // bytes; false with error set when the archive cannot be read or written
 // (or needs Zip64 records, which this does not rewrite).
 bool NormalizeArchive(const std::string& archive, std::string& error);
+
+// The entry names of a zip archive as its central directory holds them (a
+// name's UTF-8 form where an extra field gives one), whatever the code page
+// of the system reading it; false with error set when it cannot be read.
+bool ReadArchiveNames(const std::string& archive, std::vector<std::string>& names, std::string& error);

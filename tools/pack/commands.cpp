@@ -6,9 +6,11 @@
 #include <algorithm>
 
 #include "launcher/tail_scan.h"
+#include "tools/pack/build_package.h"
 #include "tools/pack/cert_table.h"
 #include "tools/pack/file_names.h"
 #include "tools/pack/host_files.h"
+#include "tools/pack/package_faults.h"
 #include "tools/pack/package_view.h"
 #include "tools/pack/signing.h"
 
@@ -381,8 +383,9 @@ static void CheckExecutable(CheckReport& report, const std::string& path,
         return;
     }
     const PeFacts facts = ReadPeFacts(bytes);
-    if (!facts.IsPe) {
-        Bad(report, "setup.exe is not a Windows executable (no PE headers)");
+    const std::string kind = ExecutableKindProblem(facts, false);
+    if (!kind.empty()) {
+        Bad(report, "setup.exe " + kind);
     } else {
         Ok("setup.exe (" + std::to_string(bytes.size()) + " bytes, " + MachineName(facts.Machine) + ")");
     }
@@ -404,6 +407,40 @@ static void CheckExecutable(CheckReport& report, const std::string& path,
     }
 }
 
+// unzip.exe: a console program for 32-bit x86, as setup.exe starts it.
+static void CheckExtractor(CheckReport& report, const std::string& directory, const std::string& name,
+                           const std::string& ca) {
+    std::string bytes;
+    std::string error;
+    if (!ReadWholeFile(JoinPath(directory, name), bytes, error)) {
+        Bad(report, "cannot read " + JoinPath(directory, name) + ": " + error);
+        return;
+    }
+    const std::string kind = ExecutableKindProblem(ReadPeFacts(bytes), true);
+    if (!kind.empty()) {
+        Bad(report, name + " " + kind + ": setup.exe could not extract package.zip with it");
+    } else {
+        Ok(name + " (" + std::to_string(bytes.size()) + " bytes, 32-bit x86 console program)");
+    }
+    CheckSigned(report, name, JoinPath(directory, name), bytes, ca);
+}
+
+// Every entry's data, extracted to nowhere by the extractor that lists it.
+static void TestEntries(CheckReport& report, const std::string& directory, const std::string& archive,
+                        const std::vector<std::string>& entries) {
+    std::string testReport;
+    const int status = TestArchive(directory, archive, testReport);
+    const std::vector<std::string> failed = EntriesFailingTest(testReport, entries);
+    for (const std::string& entry : failed) {
+        Bad(report, "package.zip: " + entry + ": its data does not test clean (" + ArchiveLister(directory) +
+                        " -t: a bad CRC or damaged data); setup.exe would install it damaged or not at all");
+    }
+    if (failed.empty() && status != 0) {
+        Bad(report, "package.zip does not test clean (" + ArchiveLister(directory) + " -t exit status " +
+                        std::to_string(status) + ")");
+    }
+}
+
 bool TooLongForWorkingDirectory(const std::string& entry) {
     return sizeof TypicalWorkingDirectory - 1 + entry.size() + 1 > MaxPath;
 }
@@ -419,6 +456,12 @@ static void CheckArchive(CheckReport& report, const std::string& directory, cons
         Bad(report, "package.zip is not a readable zip archive (" + ArchiveLister(directory) +
                         " -Z1 exit status " + std::to_string(status) + ")");
         return;
+    }
+    // The names as stored, not as the extractor prints them in a code page.
+    std::vector<std::string> stored;
+    std::string error;
+    if (ReadArchiveNames(archive, stored, error)) {
+        entries.swap(stored);
     }
     std::vector<std::string> rootNames;
     std::vector<std::string> tooLong;
@@ -439,6 +482,7 @@ static void CheckArchive(CheckReport& report, const std::string& directory, cons
     } else {
         Ok("package.zip (" + std::to_string(entries.size()) + " entries, " + installer + " at the root)");
     }
+    TestEntries(report, directory, archive, entries);
     const std::string postProcess = FindNameIgnoringCase(rootNames, PostProcessName);
     if (!postProcess.empty()) {
         Caution(report,
@@ -450,12 +494,17 @@ static void CheckArchive(CheckReport& report, const std::string& directory, cons
             continue;
         }
         const std::string pages = CodePagesSpelling(entry);
-        Caution(report,
-                "package.zip: " + entry + " is a name outside ASCII: " +
-                    (pages.empty() ? "none of the ANSI code pages 1252, 1250, 1251, 932, 936 spells it"
-                                   : "spelled by the ANSI code pages " + pages) +
-                    "; unzip.exe restores it exactly on Windows whose ANSI code page spells it, and "
-                    "refuses it (exit code 2) on any other");
+        if (pages.empty()) {
+            Bad(report, "package.zip: " + entry + ": " + NoCodePageSpells);
+            continue;
+        }
+        std::string text = "package.zip: " + entry;
+        text.append(" is a name outside ASCII: spelled by the ANSI code pages ")
+            .append(pages)
+            .append(
+                "; unzip.exe restores it exactly on Windows whose ANSI code page spells it, and refuses it "
+                "(exit code 2) on any other");
+        Caution(report, text);
     }
     for (const std::string& entry : tooLong) {
         Caution(report, "package.zip: " + entry + " (" + std::to_string(entry.size()) +
@@ -484,13 +533,7 @@ int CheckPackage(const std::string& directory, const std::string& shownAs, const
     if (extractor.empty()) {
         Bad(report, "no unzip.exe in the package directory: setup.exe extracts package.zip with it");
     } else {
-        std::string bytes;
-        std::string error;
-        if (ReadWholeFile(JoinPath(directory, extractor), bytes, error)) {
-            CheckSigned(report, extractor, JoinPath(directory, extractor), bytes, ca);
-        } else {
-            Bad(report, "cannot read " + extractor + ": " + error);
-        }
+        CheckExtractor(report, directory, extractor, ca);
     }
     const std::string archive = FindNameIgnoringCase(names, ArchiveName);
     if (archive.empty()) {

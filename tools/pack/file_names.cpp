@@ -184,6 +184,7 @@ static bool Spells(unsigned codePage, const std::string& utf8) {
 }
 #else
 static bool Spells(unsigned codePage, const std::string& utf8) {
+    // glibc's CP936 is the older GB2312 set; Windows' 936 is GBK.
     const std::string name = codePage == 936 ? "GBK" : "CP" + std::to_string(codePage);
     iconv_t convert = iconv_open(name.c_str(), "UTF-8");
     if (convert == reinterpret_cast<iconv_t>(-1)) {
@@ -201,9 +202,14 @@ static bool Spells(unsigned codePage, const std::string& utf8) {
 }
 #endif
 
+const char NoCodePageSpells[] =
+    "no Windows ANSI code page (874, 932, 936, 949, 950, 1250 to 1258) spells this name, so unzip.exe "
+    "refuses it on every system; rename it, or ship it inside an archive of the installer's own";
+
 std::string CodePagesSpelling(const std::string& utf8) {
     std::string pages;
-    for (const unsigned page : {1252U, 1250U, 1251U, 932U, 936U}) {
+    for (const unsigned page :
+         {874U, 932U, 936U, 949U, 950U, 1250U, 1251U, 1252U, 1253U, 1254U, 1255U, 1256U, 1257U, 1258U}) {
         if (Spells(page, utf8)) {
             pages += (pages.empty() ? "" : ", ") + std::to_string(page);
         }

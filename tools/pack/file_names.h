@@ -17,6 +17,9 @@ std::string FoldCase(const std::string& utf8);
 
 bool IsAscii(const std::string& text);
 
-// The code pages among 1252, 1250, 1251, 932 and 936 that spell the UTF-8
-// name exactly, as "1252, 1250"; "" when none does.
+// The Windows ANSI code pages (874, 932, 936, 949, 950, 1250 to 1258) that
+// spell the UTF-8 name exactly, as "936, 1250, 1252"; "" when none does.
 std::string CodePagesSpelling(const std::string& utf8);
+
+// What to tell about a name that CodePagesSpelling finds no code page for.
+extern const char NoCodePageSpells[];

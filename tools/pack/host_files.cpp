@@ -199,6 +199,24 @@ bool IsDirectory(const std::string& path) {
     return fs::is_directory(PathOf(path), code);
 }
 
+#ifdef _WIN32
+// The C++ library here takes a link's status for its target's, so the
+// attributes are read directly.
+bool IsLink(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+#else
+bool IsLink(const std::string& path) {
+    std::error_code code;
+    return fs::is_symlink(fs::symlink_status(PathOf(path), code));
+}
+#endif
+
+bool IsPlainFile(const std::string& path) {
+    return !IsLink(path) && IsRegularFile(path);
+}
+
 bool IsRegularFile(const std::string& path) {
     std::error_code code;
     return fs::is_regular_file(PathOf(path), code);
@@ -395,20 +413,22 @@ static int RunProcess(const std::string& directory, const std::string& program,
     return !fed && status == 0 ? -1 : static_cast<int>(status);
 }
 
-// What the extractor printed, in the ANSI code page, as UTF-8.
+// What the extractor printed, as UTF-8: UnZip prints names in the OEM code
+// page, as a console shows them.
 static std::string ListingText(const std::string& ansi) {
     if (ansi.empty()) {
         return ansi;
     }
     std::wstring wide(ansi.size(), L'\0');
-    const int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0],
+    const int length = MultiByteToWideChar(CP_OEMCP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0],
                                            static_cast<int>(wide.size()));
     return Utf8(wide.data(), length > 0 ? length : 0);
 }
 
-static int RunListing(const std::string& lister, const std::string& archive, std::string& listing) {
+static int RunListing(const std::string& lister, const char* mode, const std::string& archive,
+                      std::string& listing) {
     std::string ansi;
-    const int status = RunProcess("", lister, {"-Z1", AnsiSpelling(archive)}, nullptr, &ansi);
+    const int status = RunProcess("", lister, {mode, AnsiSpelling(archive)}, nullptr, &ansi);
     listing = ListingText(ansi);
     return status;
 }
@@ -455,10 +475,11 @@ static int ExitStatusOf(int status) {
     return code == 126 || code == 127 ? -1 : code;
 }
 
-static int RunListing(const std::string& lister, const std::string& archive, std::string& listing) {
+static int RunListing(const std::string& lister, const char* mode, const std::string& archive,
+                      std::string& listing) {
     // The names as UTF-8, whatever this program's locale.
     // NOLINTNEXTLINE(cert-env33-c): every word of the command is quoted.
-    FILE* pipe = popen(("LC_ALL=C.UTF-8 " + CommandLine(lister, {"-Z1", archive})).c_str(), "r");
+    FILE* pipe = popen(("LC_ALL=C.UTF-8 " + CommandLine(lister, {mode, archive})).c_str(), "r");
     if (pipe == nullptr) {
         return -1;
     }
@@ -500,7 +521,7 @@ int ListArchive(const std::string& packageDirectory, const std::string& archive,
     // The report so far goes out before the extractor's own messages.
     (void)fflush(stdout);
     std::string listing;
-    const int status = RunListing(ArchiveLister(packageDirectory), archive, listing);
+    const int status = RunListing(ArchiveLister(packageDirectory), "-Z1", archive, listing);
     if (status < 0) {
         return -1;
     }
@@ -520,5 +541,14 @@ int ListArchive(const std::string& packageDirectory, const std::string& archive,
     if (names.size() == 1 && names[0] == "Empty zipfile.") {
         names.clear();
     }
+    return status;
+}
+
+int TestArchive(const std::string& packageDirectory, const std::string& archive, std::string& report) {
+    // The report so far goes out before the extractor's own messages.
+    (void)fflush(stdout);
+    std::string printed;
+    const int status = RunListing(ArchiveLister(packageDirectory), "-t", archive, printed);
+    report.swap(printed);
     return status;
 }

@@ -23,6 +23,11 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& err
 bool ReplaceFileContents(const std::string& path, const std::string& bytes, std::string& error);
 
 bool IsDirectory(const std::string& path);
+// A symbolic link, or on Windows any reparse point (a junction, a mount
+// point): a name that leads elsewhere. Never followed.
+bool IsLink(const std::string& path);
+// A regular file reached by its own name, not through a link.
+bool IsPlainFile(const std::string& path);
 bool IsRegularFile(const std::string& path);
 
 // The names in a directory (not "." and ".."); false when it cannot be read.
@@ -42,6 +47,12 @@ std::string ParentDirectory(const std::string& path);
 // or -1 when it could not be started.
 int ListArchive(const std::string& packageDirectory, const std::string& archive,
                 std::vector<std::string>& names);
+
+// Tests every entry's data with the same extractor (-t: each entry
+// extracted to nowhere and its CRC compared); report is what it printed on
+// standard output, one "testing: NAME ... OK" line per entry. Returns its
+// exit status, or -1 when it could not be started.
+int TestArchive(const std::string& packageDirectory, const std::string& archive, std::string& report);
 
 // What ListArchive runs, for messages: "unzip" or "<dir>\unzip.exe".
 std::string ArchiveLister(const std::string& packageDirectory);

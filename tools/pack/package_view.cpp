@@ -101,6 +101,10 @@ PeFacts ReadPeFacts(const std::string& file) {
     }
     facts.IsPe = true;
     facts.Machine = static_cast<uint16_t>(ReadLittleEndian(file, pe + 4, 2));
+    // The subsystem lies at the same place in both layouts.
+    if (optionalSize >= 70) {
+        facts.Subsystem = ReadLittleEndian(file, optional + 68, 2);
+    }
     facts.ImageEnd = sections + sectionCount * 40;
     const size_t security = directories + static_cast<size_t>(4 * 8);
     if (optionalSize >= security + 8 - optional && ReadLittleEndian(file, countField, 4) > 4) {

@@ -49,6 +49,7 @@ int TailSees(const std::string& file, const char* tag);
 struct PeFacts {
     bool IsPe = false;
     uint16_t Machine = 0;         // COFF machine: 0x14c x86, 0x8664 AMD64
+    uint32_t Subsystem = 0;       // 2 a GUI program, 3 a console program
     uint32_t SecurityOffset = 0;  // the Authenticode certificate table
     uint32_t SecuritySize = 0;    // 0: not signed
     uint64_t ImageEnd = 0;        // end of the headers and section data

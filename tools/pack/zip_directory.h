@@ -23,13 +23,27 @@ struct LocalHeader {
 extern const uint16_t Utf8NameFlag;
 
 // Gives each of the entries in the directory (size bytes) the fixed time
-// stamp and attributes that say only what the file says about itself, marks
-// every name outside ASCII as UTF-8 when utf8Names says the names are, and
-// collects each entry's local header. Every length field is checked
-// against what is left of the directory, so a damaged or hostile directory is
-// refused (false, error says why) and nothing outside it is read or written.
-bool NormalizeCentralDirectory(unsigned char* directory, size_t size, uint32_t entries, bool utf8Names,
+// stamp and the Unix attributes that say only what the file says about
+// itself (whichever system wrote it), marks every name outside ASCII as
+// UTF-8, and collects each entry's local header. Every length field is
+// checked against what is left of the directory, so a damaged or hostile
+// directory is refused (false, error says why) and nothing outside it is
+// read or written.
+bool NormalizeCentralDirectory(unsigned char* directory, size_t size, uint32_t entries,
                                std::vector<LocalHeader>& localHeaders, std::string& error);
+
+// One central directory entry, its name in UTF-8.
+struct ZipEntry {
+    std::string Header;  // the fixed 46 bytes
+    std::string Name;    // from the Unicode path extra field (0x7075) when there is one
+    std::string Comment;
+    uint32_t LocalOffset;
+    uint32_t CompressedSize;
+};
+
+// The directory's entries, each length checked as above.
+bool SplitCentralDirectory(const unsigned char* directory, size_t size, uint32_t entries,
+                           std::vector<ZipEntry>& split, std::string& error);
 
 // Little-endian fields of width 2 or 4.
 uint32_t GetField(const unsigned char* at, size_t width);
