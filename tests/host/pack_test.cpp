@@ -419,12 +419,6 @@ TEST(PackCheck, FailsNamingTheFault) {
          "package.zip: data/readme.txt: its data does not test clean"},
         {"extractor-text", [](const std::string& dir) { WriteFile(dir + "/unzip.exe", "11 bytes.\r\n"); },
          "unzip.exe is not a Windows executable"},
-        {"extractor-directory",
-         [](const std::string& dir) {
-             fs::remove(dir + "/unzip.exe");
-             fs::create_directory(dir + "/unzip.exe");
-         },
-         "cannot read " SCRATCH_ROOT "/check-bad-extractor-directory/unzip.exe: is a directory"},
         {"extractor-gui", [](const std::string& dir) { WriteFile(dir + "/unzip.exe", MakeExecutable()); },
          "unzip.exe is not a console program (subsystem 2, expected 3)"},
         {"launcher-console",
@@ -970,7 +964,7 @@ protected:
     static std::string MakeSignableKit(const std::string& name) {
         std::string dir = Scratch(name);
         WriteFile(dir + "/setup.exe", MakeExecutable());
-        WriteFile(dir + "/unzip.exe", MakeExecutable());
+        WriteFile(dir + "/unzip.exe", MakeExecutable(false, Console));
         return dir;
     }
     static std::string Verify(const std::string& exe, const std::string& ca = "ca.pem") {
@@ -1086,7 +1080,7 @@ TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
     // signature; a wrong password changes nothing.
     const std::string dir = Scratch("sign-package");
     WriteFile(dir + "/setup.exe", MakeExecutable() + "wxp.tag\r\nmsi.tag\r\n");
-    WriteFile(dir + "/unzip.exe", MakeExecutable());
+    WriteFile(dir + "/unzip.exe", MakeExecutable(false, Console));
     WriteFile(keys + "/wrong.txt", "wrong\n");
     PackResult wrong = RunPack(
         {"sign", dir, "--sign-pkcs12", keys + "/bundle.p12", "--sign-password-file", keys + "/wrong.txt"});
@@ -1144,7 +1138,7 @@ TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
         const std::string package = Scratch(std::string("sign-refuses-") + c.name);
         WriteFile(package + "/setup.exe", c.setup);
         if (c.extractor) {
-            WriteFile(package + "/unzip.exe", MakeExecutable());
+            WriteFile(package + "/unzip.exe", MakeExecutable(false, Console));
         }
         if (std::string(c.name) == "in-the-way") {
             fs::create_directory(package + "/setup.exe.unsigned-tmp");
@@ -1206,7 +1200,7 @@ TEST_F(PackSigned, TimestampsThroughAnRfc3161ServerOnThisMachine) {
     const std::string url = "http://127.0.0.1:" + ReadFile(tsa + "/port.txt") + "/";
     const std::string dir = Scratch("signed-tsa-package");
     WriteFile(dir + "/setup.exe", MakeExecutable() + "wxp.tag\r\n");
-    WriteFile(dir + "/unzip.exe", MakeExecutable());
+    WriteFile(dir + "/unzip.exe", MakeExecutable(false, Console));
     PackResult signedPackage = RunPack({"sign", dir, "--sign-cert", keys + "/cert.pem", "--sign-key",
                                         keys + "/key.pem", "--timestamp", url});
     Shell("kill " + pid);
@@ -1226,6 +1220,10 @@ TEST_F(PackSigned, TimestampsThroughAnRfc3161ServerOnThisMachine) {
                                keys + "/key.pem", "--timestamp", url});
     EXPECT_EQ(gone.exitCode, 1) << gone.output;
     EXPECT_EQ(ReadFile(dir + "/setup.exe"), before);
+}
+
+namespace {
+
 // One central directory entry (46 bytes, its name, extra fields and
 // comment), made by Zip 3.0 on Unix with a mode, or on Windows with DOS
 // attributes (mode 0).

@@ -413,7 +413,7 @@ static void CheckExtractor(CheckReport& report, const std::string& directory, co
     std::string bytes;
     std::string error;
     if (!ReadWholeFile(JoinPath(directory, name), bytes, error)) {
-        Bad(report, "cannot read " + JoinPath(directory, name) + ": " + error);
+        Bad(report, "cannot read " + name + ": " + error);
         return;
     }
     const std::string kind = ExecutableKindProblem(ReadPeFacts(bytes), true);
