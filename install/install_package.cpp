@@ -60,6 +60,7 @@ unsigned long InstallPackage(const char* destinationOption, int wholeProcesses) 
     const char* knownTempPath = ReadTempPath(tempPath) != 0 ? tempPath : nullptr;
     char destination[PathBufferSize];
     int temporary = 0;
+    HANDLE held = INVALID_HANDLE_VALUE;
     if (ChooseDestination(destinationOption, knownTempPath, destination, sizeof destination, &temporary) ==
         0) {
         ShowDiagnostic("Working directory path too long or unknown; nothing installed.", ShortTitle);
@@ -69,7 +70,7 @@ unsigned long InstallPackage(const char* destinationOption, int wholeProcesses) 
     if (temporary != 0) {
         // Never one that exists already: whoever made it could swap or add
         // the files that run next.
-        if (MakeWorkingDirectory(tempPath, destination) == 0) {
+        if (MakeWorkingDirectory(tempPath, destination, &held) == 0) {
             ShowDiagnostic("Working directory cannot be made; nothing installed.", ShortTitle);
             return ExitNoWorkingDirectory;
         }
@@ -97,7 +98,7 @@ unsigned long InstallPackage(const char* destinationOption, int wholeProcesses) 
 
     // A directory named by the D option keeps the extracted files for good.
     if (temporary != 0) {
-        RemoveDirectoryTree(destination);
+        RemoveWorkingDirectory(destination, held);
     }
     return InstallExitCode(installer, postProcess);
 }

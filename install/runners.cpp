@@ -8,6 +8,7 @@
 #include "common/run_log.h"
 #include "common/run_state.h"
 #include "common/text.h"
+#include "install/child_end.h"
 #include "install/runner_setup.h"
 
 // The current directory is changed only when the one before was saved (read
@@ -63,7 +64,7 @@ static ChildResult StartAndWait(RunnerKind kind, const char* directory, const ch
     DWORD exitCode = 0;
     result.Code = GetExitCodeProcess(child.hProcess, &exitCode) != FALSE ? exitCode : 0;
     CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
+    EndChildProcess(child.hProcess);
 
     char text[PathBufferSize + 48];
     (void)FormatText(text, sizeof text, "%s\nwait result %i, exit code %i", commandLine,
