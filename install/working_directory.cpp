@@ -47,9 +47,9 @@ int MakeWorkingDirectory(const char* tempPath, char* directory, HANDLE* held) {
         // security to build: on NT a directory with the temporary directory's
         // permissions could be changed by others, so none is made.
         const int nt = (GetVersion() & 0x80000000UL) == 0 ? 1 : 0;
-        ShowDiagnostic(
-            nt != 0 ? "No private security; nothing made." : "Working directory made with default security.",
-            ShortTitle);
+        ShowDiagnostic(nt != 0 ? "No private security; no working directory."
+                               : "Working directory made with default security.",
+                       ShortTitle);
         tries = nt != 0 ? -1 : tries;
     }
     // Anyone who can write to the temporary directory may have made QUILLER
@@ -61,10 +61,11 @@ int MakeWorkingDirectory(const char* tempPath, char* directory, HANDLE* held) {
             break;
         }
         if (CreateDirectoryA(directory, &security) != FALSE) {
-            // Renamed and replaced, or by a link, between its creation and
-            // now: the name counts as taken, and nothing is removed.
-            // The 4.x family without NT cannot open a directory, and has no
-            // other accounts to keep out.
+            // Held from now on where there is security. What cannot be held
+            // as a plain directory was renamed and replaced, by a link or
+            // anything else, since its creation: the name counts as taken,
+            // and nothing is removed. The 4.x family without NT has no other
+            // accounts to keep out, and cannot open a directory.
             *held = secured != 0 ? HoldDirectory(directory) : INVALID_HANDLE_VALUE;
             if (secured == 0 || *held != INVALID_HANDLE_VALUE) {
                 ShowDiagnostic(directory, attempt == 0 ? WorkingDirectoryTitle : TakenTitle);
