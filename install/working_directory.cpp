@@ -44,13 +44,11 @@ int MakeWorkingDirectory(const char* tempPath, char* directory, HANDLE* held) {
     int tries = SuffixTries;
     if (secured == 0) {
         // Only the 4.x family without NT, which sets the top bit, has no
-        // security to build: on NT a directory with the temporary directory's
-        // permissions could be changed by others, so none is made.
-        const int nt = (GetVersion() & 0x80000000UL) == 0 ? 1 : 0;
-        ShowDiagnostic(nt != 0 ? "No private security; no working directory."
-                               : "Working directory made with default security.",
-                       ShortTitle);
-        tries = nt != 0 ? -1 : tries;
+        // security to build, and makes the directory all the same: on NT one
+        // with the temporary directory's permissions could be changed by
+        // others, so none is made.
+        ShowDiagnostic("No private security for the working directory.", ShortTitle);
+        tries = (GetVersion() & 0x80000000UL) == 0 ? -1 : tries;
     }
     // Anyone who can write to the temporary directory may have made QUILLER
     // first, as a directory of his own or a link: only a directory this call
