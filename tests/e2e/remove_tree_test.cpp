@@ -107,11 +107,26 @@ bool RunUnixTool(const std::string& dir, const std::string& commandLine, const s
     return done();
 }
 
-// A link named name in dir to target, relative to dir.
+// Whether a listing of dir shows name.
+bool Listed(const std::string& dir, const std::string& name) {
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA((dir + "\\*").c_str(), &entry);
+    bool found = false;
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            found = found || name == entry.cFileName;
+        } while (FindNextFileA(listing, &entry));
+        FindClose(listing);
+    }
+    return found;
+}
+
+// A link named name in dir to target, relative to dir, once a listing of dir
+// shows it too.
 bool MakeLink(const std::string& dir, const std::string& target, const std::string& name) {
     const DWORD link = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     return RunUnixTool(dir, "ln -s " + target + " " + name,
-                       [&] { return (Attributes(dir + "\\" + name) & link) == link; });
+                       [&] { return (Attributes(dir + "\\" + name) & link) == link && Listed(dir, name); });
 }
 
 // Removes the scratch directory name, links and all.
@@ -364,19 +379,25 @@ TEST(RemoveDirectoryTree, RemovesLinksAsLinksAndNeverWalksThroughThem) {
     EXPECT_TRUE(RemoveWithLinks("remove-link"));
 }
 
-// Each level of the wide walk holds a listing on the stack; a tree 100 levels
-// deep still goes completely.
-TEST(RemoveDirectoryTree, RemovesATreeAHundredLevelsDeep) {
-    const std::string dir = MakeScratchDirectory("remove-hundred");
-    ASSERT_FALSE(dir.empty());
-    std::string level = dir + "\\tree";
-    for (int i = 0; i < 100; ++i) {
-        ASSERT_TRUE(CreateDirectoryA(level.c_str(), nullptr)) << i;
-        ASSERT_TRUE(WriteTextFile(level + "\\f", "x"));
-        level += "\\d";
+// Each level of the wide walk holds a listing on the stack; trees 100 and 200
+// levels deep (past MAX_PATH) still go completely.
+TEST(RemoveDirectoryTree, RemovesTreesHundredsOfLevelsDeep) {
+    for (int levels : {100, 200}) {
+        SCOPED_TRACE(levels);
+        const std::string dir = MakeScratchDirectory("remove-deep-" + std::to_string(levels));
+        ASSERT_FALSE(dir.empty());
+        std::string level = dir + "\\tree";
+        for (int i = 0; i < levels; ++i) {
+            ASSERT_TRUE(CreateDirectoryW(LongPath(level).c_str(), nullptr)) << i;
+            HANDLE file = CreateFileW(LongPath(level + "\\f").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_NE(file, INVALID_HANDLE_VALUE) << i;
+            CloseHandle(file);
+            level += "\\d";
+        }
+        EXPECT_EQ(Remove(dir + "\\tree"), 0UL);
+        EXPECT_FALSE(PathExists(dir + "\\tree"));
     }
-    EXPECT_EQ(Remove(dir + "\\tree"), 0UL);
-    EXPECT_FALSE(PathExists(dir + "\\tree"));
 }
 
 TEST(RemoveDirectoryTree, FileHeldOpenByAnotherProcessStaysWithItsParents) {

@@ -150,6 +150,15 @@ TEST(RunLog, TakesTheNextNameWhenItsOwnIsTakenAndCanBeReadMeanwhile) {
     const std::string dir = "C:\\setup-tests\\unit-log\\";
     CreateDirectoryA("C:\\setup-tests", nullptr);
     CreateDirectoryA(dir.c_str(), nullptr);
+    // The logs earlier runs of this test left open until they ended.
+    WIN32_FIND_DATAA earlier;
+    HANDLE listing = FindFirstFileA((dir + "*.log").c_str(), &earlier);
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            DeleteFileA((dir + earlier.cFileName).c_str());
+        } while (FindNextFileA(listing, &earlier));
+        FindClose(listing);
+    }
     for (int attempt = 0; attempt < 20; ++attempt) {
         SYSTEMTIME now;
         GetLocalTime(&now);
@@ -188,6 +197,31 @@ TEST(RunLog, TakesTheNextNameWhenItsOwnIsTakenAndCanBeReadMeanwhile) {
         EXPECT_EQ(opened, 1);
         EXPECT_EQ(plantedContent, "planted");
         EXPECT_NE(log.find(" Title: text\r\n"), std::string::npos) << log;
+
+        // A few names in all: with the name and "-2" to "-5" taken, no log.
+        std::string names[5] = {name};
+        for (int i = 2; i <= 5; ++i) {
+            names[i - 1] = std::string(name, strlen(name) - 4) + "-" + std::to_string(i) + ".log";
+        }
+        const std::string sixth = std::string(name, strlen(name) - 4) + "-6.log";
+        for (const std::string& taken : names) {
+            // The "-2" this process writes to is taken already.
+            HANDLE file = CreateFileA(taken.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_TRUE(file != INVALID_HANDLE_VALUE || taken == second) << taken;
+            CloseHandle(file);
+        }
+        const int openedAgain = OpenRunLog(dir.c_str());
+        SYSTEMTIME last;
+        GetLocalTime(&last);
+        const DWORD sixthAttributes = GetFileAttributesA(sixth.c_str());
+        for (const std::string& taken : names) {
+            DeleteFileA(taken.c_str());
+        }
+        if (last.wSecond == now.wSecond) {
+            EXPECT_EQ(openedAgain, 0);
+            EXPECT_EQ(sixthAttributes, INVALID_FILE_ATTRIBUTES);
+        }
         return;
     }
     FAIL() << "no try within one second";
@@ -236,10 +270,39 @@ TEST_F(SystemLookup, NoWorkingDirectoryWithoutPrivateSecurity) {
     CreateDirectoryA(temp.c_str(), nullptr);
     RemoveDirectoryA((temp + "QUILLER").c_str());
     hideSecurity = true;
+    // Its log says why.
+    const std::string logDir = "C:\\setup-tests\\unit-unsecured-log\\";
+    CreateDirectoryA(logDir.c_str(), nullptr);
+    WIN32_FIND_DATAA log;
+    HANDLE earlier = FindFirstFileA((logDir + "*.log").c_str(), &log);
+    if (earlier != INVALID_HANDLE_VALUE) {
+        do {
+            DeleteFileA((logDir + log.cFileName).c_str());  // left by earlier runs, open until they ended
+        } while (FindNextFileA(earlier, &log));
+        FindClose(earlier);
+    }
+    ASSERT_EQ(OpenRunLog(logDir.c_str()), 1);
     char directory[PathBufferSize];
     snprintf(directory, sizeof directory, "%sQUILLER", temp.c_str());
     HANDLE held = nullptr;
     EXPECT_EQ(MakeWorkingDirectory(temp.c_str(), directory, &held), 0);
+    HANDLE logs = FindFirstFileA((logDir + "*.log").c_str(), &log);
+    std::string lines;
+    if (logs != INVALID_HANDLE_VALUE) {
+        do {
+            HANDLE file = CreateFileA((logDir + log.cFileName).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+            char content[512] = {0};
+            DWORD got = 0;
+            ReadFile(file, content, sizeof content - 1, &got, nullptr);
+            CloseHandle(file);
+            lines += std::string(content, got);
+        } while (FindNextFileA(logs, &log));
+        FindClose(logs);
+    }
+    EXPECT_NE(lines.find(" Velmora Quillet: No private security for the working directory.\r\n"),
+              std::string::npos)
+        << lines;
     EXPECT_STREQ(directory, "");
     EXPECT_EQ(held, INVALID_HANDLE_VALUE);
     WIN32_FIND_DATAA entry;
