@@ -57,5 +57,7 @@ unsigned long RandomNumber() {
     if (generate != nullptr && generate(&number, sizeof number) != FALSE) {
         return number;
     }
-    return (GetTickCount() * 2654435761UL) ^ (GetCurrentProcessId() << 16);
+    // Each call steps on, so that tries within one tick of the clock differ.
+    static unsigned long calls = 0;
+    return ((GetTickCount() + ++calls) * 2654435761UL) ^ (GetCurrentProcessId() << 16);
 }

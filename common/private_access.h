@@ -14,6 +14,7 @@
 int PrivateSecurity(int inheritable, PrivateDescriptor* descriptor, SECURITY_ATTRIBUTES* attributes);
 
 // A number from the system's random generator, or, where there is none (before
-// Windows XP), one mixed from the clock and the process id: enough to step
+// Windows XP) or it fails, one mixed from the clock, the process id and a
+// count of calls, different for every call within one run: enough to step
 // past names taken by chance, as every try creates a new directory anyway.
 unsigned long RandomNumber();

@@ -18,9 +18,26 @@ enum : unsigned {
     FullControl = 0x001F01FF,   // FILE_ALL_ACCESS
 };
 
-// S-1-5-18, the system, and S-1-5-32-544, the administrators.
-static const unsigned char SystemSid[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
-static const unsigned char AdministratorsSid[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+// The descriptor's fixed start: the header (revision, control word, no owner,
+// group or SACL, the DACL right after it), the DACL's header (its size and
+// entry count set once known) and the entries for S-1-5-18, the system, and
+// S-1-5-32-544, the administrators (their inheritance flags set as asked).
+// clang-format off
+static const unsigned char FixedStart[] = {
+    1, 0, 0x04, 0x90, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, HeaderSize, 0, 0, 0,  // header
+    AclRevision, 0, 0, 0, 0, 0, 0, 0,                                            // ACL
+    AccessAllowed, 0, 20, 0, 0xFF, 0x01, 0x1F, 0,                                // the system's entry
+    1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0,
+    AccessAllowed, 0, 24, 0, 0xFF, 0x01, 0x1F, 0,                                // the administrators'
+    1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0,
+};
+// clang-format on
+enum : unsigned {
+    SystemEntry = HeaderSize + AclHeaderSize,
+    AdministratorsEntry = SystemEntry + 20,
+};
+static_assert(ControlDaclPresent + ControlDaclProtected + ControlSelfRelative == 0x9004, "control word");
+static_assert(FullControl == 0x001F01FF, "access mask");
 
 size_t SidSize(const unsigned char* sid, size_t size) {
     if (size < SidHeaderSize || sid[0] != 1 || sid[1] > MostSubAuthorities) {
@@ -35,25 +52,8 @@ static void PutWord(unsigned char* at, unsigned value) {
     at[1] = static_cast<unsigned char>(value >> 8);
 }
 
-static void PutLong(unsigned char* at, unsigned long value) {
-    PutWord(at, static_cast<unsigned>(value & 0xFFFF));
-    PutWord(at + 2, static_cast<unsigned>(value >> 16));
-}
-
-// Appends one access-allowed entry at bytes + *used. The caller made room.
-static void AppendEntry(unsigned char* bytes, size_t* used, const unsigned char* sid, size_t sidSize,
-                        int inheritable) {
-    unsigned char* entry = bytes + *used;
-    entry[0] = AccessAllowed;
-    entry[1] = static_cast<unsigned char>(inheritable != 0 ? unsigned{InheritToFilesAndDirs} : 0u);
-    PutWord(entry + 2, static_cast<unsigned>(AceHeaderSize + sidSize));
-    PutLong(entry + 4, FullControl);
-    memcpy(entry + AceHeaderSize, sid, sidSize);
-    *used += AceHeaderSize + sidSize;
-}
-
-static int SameSid(const unsigned char* sid, size_t size, const unsigned char* other, size_t otherSize) {
-    return size == otherSize && memcmp(sid, other, size) == 0 ? 1 : 0;
+static int SameSid(const unsigned char* sid, size_t size, const unsigned char* entry) {
+    return size == entry[2] - AceHeaderSize && memcmp(sid, entry + AceHeaderSize, size) == 0 ? 1 : 0;
 }
 
 int BuildPrivateDescriptor(const unsigned char* ownerSid, size_t ownerSize, int inheritable,
@@ -64,22 +64,23 @@ int BuildPrivateDescriptor(const unsigned char* ownerSid, size_t ownerSize, int 
     if (ownerLength == 0) {
         return 0;
     }
+    const unsigned char flags = inheritable != 0 ? unsigned{InheritToFilesAndDirs} : 0u;
+    memcpy(bytes, FixedStart, sizeof FixedStart);
+    bytes[SystemEntry + 1] = flags;
+    bytes[AdministratorsEntry + 1] = flags;
     // Three entries with a SID of the largest size still fit the descriptor.
-    size_t used = HeaderSize + AclHeaderSize;
-    AppendEntry(bytes, &used, SystemSid, sizeof SystemSid, inheritable);
-    AppendEntry(bytes, &used, AdministratorsSid, sizeof AdministratorsSid, inheritable);
+    size_t used = sizeof FixedStart;
     unsigned entries = 2;
-    if (SameSid(ownerSid, ownerLength, SystemSid, sizeof SystemSid) == 0 &&
-        SameSid(ownerSid, ownerLength, AdministratorsSid, sizeof AdministratorsSid) == 0) {
-        AppendEntry(bytes, &used, ownerSid, ownerLength, inheritable);
+    if (SameSid(ownerSid, ownerLength, bytes + SystemEntry) == 0 &&
+        SameSid(ownerSid, ownerLength, bytes + AdministratorsEntry) == 0) {
+        unsigned char* entry = bytes + used;
+        memcpy(entry, bytes + SystemEntry, AceHeaderSize);  // type, flags and access mask
+        entry[2] = static_cast<unsigned char>(AceHeaderSize + ownerLength);
+        memcpy(entry + AceHeaderSize, ownerSid, ownerLength);
+        used += AceHeaderSize + ownerLength;
         ++entries;
     }
-
-    bytes[0] = 1;  // SECURITY_DESCRIPTOR_REVISION
-    PutWord(bytes + 2, ControlDaclPresent | ControlDaclProtected | ControlSelfRelative);
-    PutLong(bytes + 16, HeaderSize);  // the DACL follows the header; no owner, group or SACL
     unsigned char* acl = bytes + HeaderSize;
-    acl[0] = AclRevision;
     PutWord(acl + 2, static_cast<unsigned>(used - HeaderSize));
     PutWord(acl + 4, entries);
     return 1;

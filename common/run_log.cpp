@@ -8,6 +8,7 @@
 #include "common/log_text.h"
 #include "common/private_access.h"
 #include "common/run_state.h"
+#include "common/text.h"
 
 static HANDLE LogFile = INVALID_HANDLE_VALUE;
 
@@ -21,6 +22,9 @@ static LogTime Now() {
     return time;
 }
 
+// Names tried after the first, with "-2", "-3" ... before ".log".
+enum { LogNameTries = 4 };
+
 int OpenRunLog(const char* tempBase) {
     char path[PathBufferSize];
     if (ComposeLogName(tempBase, Now(), GetCurrentProcessId(), path, sizeof path) == 0) {
@@ -29,11 +33,21 @@ int OpenRunLog(const char* tempBase) {
     PrivateDescriptor descriptor;
     SECURITY_ATTRIBUTES security;
     (void)PrivateSecurity(0, &descriptor, &security);
-    // CREATE_NEW: a file or link of that name, whoever made it, is never
-    // opened or followed.
-    LogFile = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                          nullptr);
-    return LogFile != INVALID_HANDLE_VALUE ? 1 : 0;
+    // Each further try writes "-2.log", "-3.log" ... over the ".log".
+    const size_t stem = strlen(path) - 4;
+    for (int attempt = 2;; ++attempt) {
+        // CREATE_NEW: a file or link of that name, whoever made it, is never
+        // opened, emptied or followed, not even a link that leads nowhere.
+        LogFile = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, &security, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (LogFile != INVALID_HANDLE_VALUE) {
+            return 1;
+        }
+        if (attempt > 1 + LogNameTries ||
+            FormatText(path + stem, sizeof path - stem, "-%i.log", attempt) == 0) {
+            return 0;
+        }
+    }
 }
 
 void LogEvent(const char* title, const char* text) {

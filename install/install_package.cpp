@@ -132,6 +132,7 @@ Outcome InstallPackage(const char* destinationOption, int wholeProcesses) {
     const char* knownTempPath = ReadTempPath(tempPath) != 0 ? tempPath : nullptr;
     char destination[PathBufferSize];
     int temporary = 0;
+    HANDLE held = INVALID_HANDLE_VALUE;
     if (ChooseDestination(destinationOption, knownTempPath, destination, sizeof destination, &temporary) ==
         0) {
         return NotInstalled("Working directory path too long or unknown; nothing installed.",
@@ -144,7 +145,7 @@ Outcome InstallPackage(const char* destinationOption, int wholeProcesses) {
     if (temporary != 0) {
         // Never one that exists already: whoever made it could swap or add
         // the files that run next.
-        made = MakeWorkingDirectory(tempPath, destination);
+        made = MakeWorkingDirectory(tempPath, destination, &held);
     } else if (knownSource != nullptr && HoldsPackage(destination, knownSource) != 0) {
         return NotInstalled("Output directory holds the package; nothing installed.", OutputHoldsPackage);
     } else {
@@ -167,7 +168,7 @@ Outcome InstallPackage(const char* destinationOption, int wholeProcesses) {
 
     // A directory named by the D option keeps the extracted files for good.
     if (temporary != 0) {
-        RemoveDirectoryTree(destination);
+        RemoveWorkingDirectory(destination, held);
     }
     return outcome;
 }

@@ -1,16 +1,43 @@
 // Depth-first removal of the temporary working directory.
 #include "install/remove_tree.h"
 
-#include <windows.h>
+#include <string.h>
 
 #include "common/library_function.h"
-#include "common/run_state.h"
 #include "common/text.h"
 #include "install/tree_entry.h"
 
+struct Removal {
+    TreeLeftover* Left;
+    size_t TopLength;  // of the directory's own path, where the paths of its entries continue
+};
+
+// Notes whether the entry that failed to go is still open elsewhere.
+static void NoteHeld(TreeLeftover* left) {
+    left->Held |= GetLastError() == ERROR_SHARING_VIOLATION ? 1 : 0;
+}
+
+// Counts an entry that failed to go, and names it below the directory when
+// it is the first.
+static void NoteLeft(Removal* removal, const char* path) {
+    NoteHeld(removal->Left);
+    if (removal->Left->Count++ == 0) {
+        (void)CopyText(removal->Left->First, path + removal->TopLength + 1);
+    }
+}
+
+static void NoteLeft(Removal* removal, const WideChar* path) {
+    NoteHeld(removal->Left);
+    char* first = removal->Left->First;
+    if (removal->Left->Count++ == 0 && WideCharToMultiByte(CP_ACP, 0, path + removal->TopLength + 1, -1,
+                                                           first, PathBufferSize, nullptr, nullptr) == 0) {
+        first[0] = '\0';
+    }
+}
+
 // The ANSI walk, for the 4.x family without NT: names as the code page spells
 // them, paths within MAX_PATH.
-static void EmptyDirectory(const char* directory) {
+static void EmptyDirectory(const char* directory, Removal* removal) {
     char pattern[PathBufferSize];
     if (FormatText(pattern, sizeof pattern, "%s\\*.*", directory) == 0) {
         return;
@@ -22,22 +49,17 @@ static void EmptyDirectory(const char* directory) {
     }
     do {
         char fullPath[PathBufferSize];
-        switch (
-            DecideTreeEntry(directory, entry.cFileName, entry.dwFileAttributes, fullPath, sizeof fullPath)) {
-            case EnterTreeEntry:
-                EmptyDirectory(fullPath);
-                (void)RemoveDirectoryA(fullPath);
-                break;
-            case DeleteTreeFile:
-                // Read-only files can go too.
-                (void)SetFileAttributesA(fullPath, FILE_ATTRIBUTE_NORMAL);
-                (void)DeleteFileA(fullPath);
-                break;
-            case TryDeleteTreeEntry:
-                (void)DeleteFileA(fullPath);
-                break;
-            case LeaveTreeEntry:
-                break;
+        const unsigned action =
+            DecideTreeEntry(directory, entry.cFileName, entry.dwFileAttributes, fullPath, sizeof fullPath);
+        if ((action & TreeClearAttributes) != 0) {
+            (void)SetFileAttributesA(fullPath, FILE_ATTRIBUTE_NORMAL);
+        }
+        if ((action & TreeEnter) != 0) {
+            EmptyDirectory(fullPath, removal);
+        }
+        if ((action & TreeRemove) != 0 &&
+            ((action & TreeAsDirectory) != 0 ? RemoveDirectoryA : DeleteFileA)(fullPath) == FALSE) {
+            NoteLeft(removal, fullPath);
         }
     } while (FindNextFileA(listing, &entry) != FALSE);
     FindClose(listing);
@@ -83,7 +105,8 @@ enum { LongPathUnits = 32768, MostTreeDepth = 256 };
 
 // The walk keeps the path of the entry at hand in one buffer of
 // LongPathUnits, each level appending its name and cutting it off again.
-static void EmptyWideDirectory(const WideTreeFunctions& f, WideChar* treePath, size_t length, int depth) {
+static void EmptyWideDirectory(const WideTreeFunctions& f, WideChar* treePath, size_t length, int depth,
+                               Removal* removal) {
     static const WideChar AllEntries[] = {'*', 0};
     size_t patternLength = AppendTreeName(treePath, length, AllEntries, LongPathUnits);
     if (patternLength == 0) {
@@ -97,23 +120,18 @@ static void EmptyWideDirectory(const WideTreeFunctions& f, WideChar* treePath, s
     }
     do {
         size_t entryLength = AppendTreeName(treePath, length, entry.cFileName, LongPathUnits);
-        switch (entryLength != 0 ? DecideTreeEntryByName(entry.cFileName, entry.dwFileAttributes)
-                                 : LeaveTreeEntry) {
-            case EnterTreeEntry:
-                if (depth < MostTreeDepth) {
-                    EmptyWideDirectory(f, treePath, entryLength, depth + 1);
-                    (void)f.RemoveDirectory(treePath);
-                }
-                break;
-            case DeleteTreeFile:
-                (void)f.SetAttributes(treePath, FILE_ATTRIBUTE_NORMAL);
-                (void)f.Delete(treePath);
-                break;
-            case TryDeleteTreeEntry:
-                (void)f.Delete(treePath);
-                break;
-            case LeaveTreeEntry:
-                break;
+        const unsigned action = entryLength != 0
+                                    ? DecideTreeEntryByName(entry.cFileName, entry.dwFileAttributes)
+                                    : LeaveTreeEntry;
+        if ((action & TreeClearAttributes) != 0) {
+            (void)f.SetAttributes(treePath, FILE_ATTRIBUTE_NORMAL);
+        }
+        if ((action & TreeEnter) != 0 && depth < MostTreeDepth) {
+            EmptyWideDirectory(f, treePath, entryLength, depth + 1, removal);
+        }
+        if ((action & TreeRemove) != 0 &&
+            ((action & TreeAsDirectory) != 0 ? f.RemoveDirectory : f.Delete)(treePath) == FALSE) {
+            NoteLeft(removal, treePath);
         }
         treePath[length] = 0;
     } while (f.FindNext(listing, &entry) != FALSE);
@@ -135,25 +153,33 @@ static size_t StartWideTree(const WideTreeFunctions& f, const char* directory, W
     return LongTreePath(full, treePath, LongPathUnits);
 }
 
-int RemoveDirectoryTree(const char* directory) {
+unsigned long RemoveDirectoryTree(const char* directory, HANDLE held, TreeLeftover* left) {
+    left->Count = 0;
+    left->First[0] = '\0';
+    left->Held = 0;
+    Removal removal = {left, strlen(directory)};
     // In both walks: a junction or link at the top would lead the walk outside
     // the working directory; only the link itself may go.
     WideTreeLookup lookup;
     const WideTreeFunctions& wide = lookup.Functions;
     WideChar path[LongPathUnits];
-    if (LookUpWideTree(&lookup) != 0) {
-        size_t length = StartWideTree(wide, directory, path);
-        if (length != 0) {
-            if (MayEmptyTreeRoot(wide.Attributes(path)) != 0) {
-                EmptyWideDirectory(wide, path, length, 0);
-            }
-            (void)wide.RemoveDirectory(path);
-            return 1;
+    size_t wideLength = LookUpWideTree(&lookup) != 0 ? StartWideTree(wide, directory, path) : 0;
+    const DWORD attributes = wideLength != 0 ? wide.Attributes(path) : GetFileAttributesA(directory);
+    if (MayEmptyTreeRoot(attributes) != 0) {
+        if (wideLength != 0) {
+            removal.TopLength = wideLength;
+            EmptyWideDirectory(wide, path, wideLength, 0, &removal);
+        } else {
+            EmptyDirectory(directory, &removal);
         }
     }
-    if (MayEmptyTreeRoot(GetFileAttributesA(directory)) != 0) {
-        EmptyDirectory(directory);
+    if (held != INVALID_HANDLE_VALUE) {
+        CloseHandle(held);
     }
-    (void)RemoveDirectoryA(directory);
-    return 1;
+    if ((wideLength != 0 ? wide.RemoveDirectory(path) : RemoveDirectoryA(directory)) == FALSE &&
+        attributes != INVALID_FILE_ATTRIBUTES) {
+        NoteHeld(left);
+        ++left->Count;
+    }
+    return left->Count;
 }

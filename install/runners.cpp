@@ -8,6 +8,7 @@
 #include "common/run_log.h"
 #include "common/run_state.h"
 #include "common/text.h"
+#include "install/child_end.h"
 #include "install/runner_setup.h"
 
 // The current directory is changed only when the one before was saved (read
@@ -58,12 +59,10 @@ static ChildResult StartAndWait(RunnerKind kind, const char* directory, const ch
     // for, and one that outlasts the limit is left running.
     result.Wait = WaitForSingleObject(wholeProcess != 0 ? child.hProcess : child.hThread, setup.TimeLimit);
     result.State = StateAfterWait(result.Wait);
-    // After the primary thread alone the process may still run: its code is
-    // then STILL_ACTIVE (259).
-    DWORD exitCode = 0;
-    result.Code = GetExitCodeProcess(child.hProcess, &exitCode) != FALSE ? exitCode : 0;
     CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
+    // After the primary thread alone the process may still run, briefly or
+    // for good: its code is then STILL_ACTIVE (259).
+    result.Code = EndChildProcess(child.hProcess);
     return result;
 }
 

@@ -31,16 +31,12 @@ TreeEntryAction DecideTreeEntryByName(const Char* name, unsigned long attributes
     if (IsOwnEntryName(name) == 0) {
         return LeaveTreeEntry;
     }
-    if (attributes == AttributeDirectory) {
-        return EnterTreeEntry;
+    // Further bits (read-only, hidden, compressed, not indexed, encrypted ...)
+    // change nothing: a directory on a compressed drive carries one.
+    if ((attributes & AttributeReparsePoint) != 0) {
+        return (attributes & AttributeDirectory) != 0 ? RemoveTreeLink : DeleteTreeLink;
     }
-    // Only a directory whose attribute word is the directory bit alone is
-    // entered; any other bit (hidden, system, reparse point ...) keeps it and
-    // everything below it, and its attributes stay as they are.
-    if ((attributes & AttributeDirectory) != 0) {
-        return TryDeleteTreeEntry;
-    }
-    return DeleteTreeFile;
+    return (attributes & AttributeDirectory) != 0 ? EnterTreeEntry : DeleteTreeFile;
 }
 
 template TreeEntryAction DecideTreeEntryByName<char>(const char* name, unsigned long attributes);
@@ -58,6 +54,19 @@ TreeEntryAction DecideTreeEntry(const char* directory, const char* name, unsigne
 
 int MayEmptyTreeRoot(unsigned long attributes) {
     return attributes != InvalidAttributes && (attributes & AttributeReparsePoint) == 0 ? 1 : 0;
+}
+
+int IsPlainDirectory(unsigned long attributes) {
+    return (attributes & (AttributeDirectory | AttributeReparsePoint)) == AttributeDirectory ? 1 : 0;
+}
+
+int ComposeRemovalText(const char* directory, unsigned long left, const char* first, char* text,
+                       size_t size) {
+    if (left == 0) {
+        return FormatText(text, size, "Removed: %s", directory);
+    }
+    return FormatText(text, size, "Not removed: %s\\%s and %u more", directory, first,
+                      static_cast<unsigned>(left - 1));
 }
 
 static size_t WideLength(const WideChar* text) {

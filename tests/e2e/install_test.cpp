@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <iostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +15,8 @@ namespace {
 
 const char kProductTitle[] = "Velmora Quillet Check 1.9";
 const char kNoticeText[] = "Copying Files. Please wait.";
+
+std::vector<std::string> LogsIn(const std::string& dir);
 
 // A package, its private temporary directory and the log its programs write.
 struct Package {
@@ -249,11 +252,26 @@ TEST(InstallPackage, SpacesInPackageAndTemporaryDirectories) {
 
 // The installer's primary thread ends while another of its threads holds a
 // file open: that file and the directories above it stay, the rest goes.
+// The log names what stayed, and how much.
 TEST(InstallPackage, FileHeldOpenByALingeringInstallerStays) {
     Package package = MakePackage("lingering", "installer.zip");
     ASSERT_FALSE(package.dir.empty());
+    ASSERT_TRUE(WriteTextFile(package.dir + "\\log.tag", ""));
+    // A lingering installer is waited for only a moment.
+    const DWORD start = GetTickCount();
     RunResult result = RunAndRecord(SetupRun(package, "-s", "linger"));
+    EXPECT_LT(GetTickCount() - start, 20000UL);
     EXPECT_EQ(result.exitCode, 1UL);
+    std::vector<std::string> logs = LogsIn(package.temp);
+    ASSERT_EQ(logs.size(), 1U);
+    const std::string log = ReadTextFile(package.temp + "\\" + logs[0]);
+    // The held file, its two directories, the running SETUP.EXE and the
+    // working directory itself; the first named is one of the two files.
+    const std::string line = " Velmora Quillet: Not removed: " + package.quiller + "\\";
+    const size_t at = log.find(line);
+    ASSERT_NE(at, std::string::npos) << log;
+    const std::string rest = log.substr(at + line.size(), log.find("\r\n", at) - at - line.size());
+    EXPECT_TRUE(rest == "data\\held\\held.txt and 4 more" || rest == "SETUP.EXE and 4 more") << rest;
     EXPECT_TRUE(PathExists(package.quiller + "\\data\\held\\held.txt"));
     EXPECT_FALSE(PathExists(package.quiller + "\\data\\nested.txt"));
     EXPECT_FALSE(PathExists(package.quiller + "\\payload.txt"));
@@ -522,6 +540,7 @@ TEST(Unattended, NoBoxWaitsOnAWindowStationNoOneSees) {
             "\\package.zip\" -d " + quiller,
         "Running app: " + quiller + "\\SETUP.EXE -s -SMS",
         "Running app: " + quiller + "\\PostProcess.cmd",
+        "Velmora Quillet: Removed: " + quiller,
         "Exit code: 1: installed",
     };
     for (const std::string& event : expected) {
@@ -795,6 +814,83 @@ bool HasEvent(const std::vector<std::string>& events, const std::string& event) 
     return std::find(events.begin(), events.end(), event) != events.end();
 }
 
+struct ConcurrentRun {
+    RunOptions options;
+    RunResult result;
+};
+
+DWORD WINAPI RunInThread(LPVOID param) {
+    ConcurrentRun* run = static_cast<ConcurrentRun*>(param);
+    run->result = RunAndRecord(run->options);
+    return 0;
+}
+
+// Starts every run at the same time and returns once all have ended.
+void RunTogether(std::vector<ConcurrentRun>& runs) {
+    std::vector<HANDLE> threads;
+    for (ConcurrentRun& run : runs) {
+        threads.push_back(CreateThread(nullptr, 0, RunInThread, &run, 0, nullptr));
+    }
+    WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
+    for (HANDLE thread : threads) {
+        CloseHandle(thread);
+    }
+}
+
+// The entries a round left in the temporary directory temp (scratch name
+// name), which is then emptied for the next round.
+std::vector<std::string> TakeLeftovers(const std::string& name, const std::string& temp) {
+    std::vector<std::string> left = EntriesOf(temp);
+    for (int i = 0; i < 100 && !left.empty() && MakeScratchDirectory(name).empty(); ++i) {
+        Sleep(100);
+    }
+    return left;
+}
+
+// Between its creation and the installer's start, while the extractor runs
+// from the package directory, the working directory is held: another
+// process (the recording installer standing in for the extractor) cannot
+// rename it and put one of its own in its place.
+TEST(InstallPackage, NoOneRenamesTheWorkingDirectoryMeanwhile) {
+    Package package = MakePackage("rename", "installer.zip");
+    ASSERT_FALSE(package.dir.empty());
+    ASSERT_TRUE(CopyFileTo(TestProgramDirectory() + "\\record_installer.exe", package.dir + "\\unzip.exe"));
+    RunResult result = RunAndRecord(SetupRun(package, "-s", "rename"));
+    EXPECT_EQ(result.exitCode, 1UL);
+    std::vector<std::string> lines = LogLines(package.log);
+    ASSERT_EQ(lines.size(), 5U);
+    EXPECT_EQ(lines[0].compare(0, 11 + package.dir.size(), "installer: " + package.dir), 0) << lines[0];
+    EXPECT_EQ(lines[4], "rename: refused");
+    EXPECT_FALSE(PathExists(package.quiller));
+    EXPECT_FALSE(PathExists(package.quiller + "-renamed"));
+}
+
+// Runs the runs together, rounds times, each run's temporary directory the
+// scratch directory tempName; returns in how many rounds something was left
+// there, and in firstLeft the first thing.
+int RoundsWithLeftovers(std::vector<ConcurrentRun>& runs, const std::string& tempName, int rounds,
+                        std::string* firstLeft) {
+    const std::string temp = MakeScratchDirectory(tempName);
+    for (ConcurrentRun& run : runs) {
+        run.options.env[0].second = temp;
+        run.options.env[1].second = temp;
+    }
+    int roundsWithLeftovers = 0;
+    for (int round = 0; round < rounds; ++round) {
+        RunTogether(runs);
+        for (const ConcurrentRun& run : runs) {
+            EXPECT_EQ(run.result.exitCode, 1UL);
+        }
+        std::vector<std::string> left = TakeLeftovers(tempName, temp);
+        if (!left.empty()) {
+            ++roundsWithLeftovers;
+            *firstLeft = firstLeft->empty() ? left[0] : *firstLeft;
+        }
+    }
+    std::cout << "rounds with leftovers: " << roundsWithLeftovers << " of " << rounds << "\n";
+    return roundsWithLeftovers;
+}
+
 }  // namespace
 
 // "log.tag" as a file in the package directory counts when setup.exe is
@@ -930,4 +1026,44 @@ TEST(Unattended, ChildStillRunningAtItsLimit) {
         EXPECT_EQ(lines[0], "installer: " + child);
         EXPECT_EQ(lines[4], "slept");
     }
+}
+
+// Two packages installed at the same time, and one whose PostProcess.cmd
+// installs another, each in a working directory of its own under one
+// temporary directory: every one is gone when its run ends.
+TEST(InstallPackage, ConcurrentAndChainedRunsLeaveNothingInTemp) {
+    Package first = MakePackage("together-first", "postprocess.zip");
+    Package second = MakePackage("together-second", "postprocess.zip");
+    Package chain = MakePackage("together-chain", "chain.zip");
+    Package chained = MakePackage("together-chained", "installer.zip");
+    for (const Package* package : {&first, &second, &chain, &chained}) {
+        ASSERT_FALSE(package->dir.empty());
+    }
+    std::vector<ConcurrentRun> runs(3);
+    runs[0].options = SetupRun(first, "-s");
+    runs[1].options = SetupRun(second, "-s");
+    runs[2].options = SetupRun(chain, "-s");
+    runs[2].options.env.push_back({"SETUP_TEST_SECOND", chained.dir});
+    std::string firstLeft;
+    EXPECT_EQ(RoundsWithLeftovers(runs, "together-temp", 50, &firstLeft), 0) << firstLeft;
+}
+
+// Started without a console, as from Explorer: the console that
+// PostProcess.cmd gets may hold the working directory a moment longer.
+TEST(InstallPackage, RunWithoutAConsoleLeavesNothingInTemp) {
+    Package package = MakePackage("detached", "postprocess.zip");
+    ASSERT_FALSE(package.dir.empty());
+    RunOptions options = SetupRun(package, "-s");
+    options.creationFlags = DETACHED_PROCESS;
+    int roundsWithLeftovers = 0;
+    for (int round = 0; round < 10; ++round) {
+        RunResult result = RunAndRecord(options);
+        EXPECT_EQ(result.exitCode, 1UL);
+        if (!TakeLeftovers("detached-temp", package.temp).empty()) {
+            ++roundsWithLeftovers;
+        }
+    }
+    std::cout << "rounds with leftovers: " << roundsWithLeftovers << " of 10\n";
+    EXPECT_EQ(roundsWithLeftovers, 0);
+    EXPECT_EQ(SplitLines(ReadTextFile(package.log)).back(), "postprocess: " + package.quiller);
 }

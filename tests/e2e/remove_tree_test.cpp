@@ -1,14 +1,22 @@
 // Removal of a working directory tree under Wine: what goes, and what must stay.
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "common/library_function.h"
 #include "harness.h"
+#include "install/child_end.h"
 #include "install/remove_tree.h"
+#include "install/runners.h"
+#include "install/working_directory.h"
 
 namespace {
 
@@ -23,6 +31,12 @@ void MakeTree(const std::string& root, std::initializer_list<const char*> direct
         ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr)) << path;
         ASSERT_TRUE(WriteTextFile(path + "\\file.txt", "x")) << path;
     }
+}
+
+// Removes the tree at path; returns how many entries were left.
+unsigned long Remove(const std::string& path, TreeLeftover* left = nullptr) {
+    TreeLeftover own;
+    return RemoveDirectoryTree(path.c_str(), INVALID_HANDLE_VALUE, left != nullptr ? left : &own);
 }
 
 // Files and a directory beside the tree that must survive its removal.
@@ -93,11 +107,26 @@ bool RunUnixTool(const std::string& dir, const std::string& commandLine, const s
     return done();
 }
 
-// A link named name in dir to target, relative to dir.
+// Whether a listing of dir shows name.
+bool Listed(const std::string& dir, const std::string& name) {
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA((dir + "\\*").c_str(), &entry);
+    bool found = false;
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            found = found || name == entry.cFileName;
+        } while (FindNextFileA(listing, &entry));
+        FindClose(listing);
+    }
+    return found;
+}
+
+// A link named name in dir to target, relative to dir, once a listing of dir
+// shows it too.
 bool MakeLink(const std::string& dir, const std::string& target, const std::string& name) {
     const DWORD link = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     return RunUnixTool(dir, "ln -s " + target + " " + name,
-                       [&] { return (Attributes(dir + "\\" + name) & link) == link; });
+                       [&] { return (Attributes(dir + "\\" + name) & link) == link && Listed(dir, name); });
 }
 
 // Removes the scratch directory name, links and all.
@@ -136,49 +165,173 @@ TEST(RemoveDirectoryTree, RemovesReadOnlyFilesAndDeepTreesOnly) {
         // place before the count.
         ASSERT_TRUE(CreateDirectoryA((dir + "\\first").c_str(), nullptr));
         LibraryLookupOverride = wide ? nullptr : WithoutWideFunctions;
-        EXPECT_EQ(RemoveDirectoryTree((dir + "\\first").c_str()), 1);
+        EXPECT_EQ(Remove(dir + "\\first"), 0UL);
         const std::pair<DWORD, size_t> holdings = ProcessHoldings();
 
-        EXPECT_EQ(RemoveDirectoryTree(tree.c_str()), 1);
+        EXPECT_EQ(Remove(tree), 0UL);
         EXPECT_EQ(ProcessHoldings(), holdings);
         EXPECT_FALSE(PathExists(tree));
         ExpectCanaries(dir);
         EXPECT_EQ(Attributes(dir), DWORD{FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN});
 
         // A path that does not exist: nothing happens.
-        EXPECT_EQ(RemoveDirectoryTree(tree.c_str()), 1);
-        EXPECT_EQ(RemoveDirectoryTree((tree + "\\missing\\deeper").c_str()), 1);
+        EXPECT_EQ(Remove(tree), 0UL);
+        EXPECT_EQ(Remove(tree + "\\missing\\deeper"), 0UL);
         LibraryLookupOverride = nullptr;
         ExpectCanaries(dir);
         SetFileAttributesA(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
 }
 
-TEST(RemoveDirectoryTree, NeverEntersADirectoryWithFurtherAttributeBits) {
-    for (DWORD bit : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
-        SCOPED_TRACE(bit);
+namespace {
+
+// A stand-in for the wide file functions, where Wine cannot show what Windows
+// does: it adds the attribute bits of extraBits to the listed entries of
+// those names, which Wine does not keep on a directory (read-only,
+// compressed, not indexed, encrypted) or on a file link (Wine lists one as
+// its target), records which paths are entered, have their attributes set or
+// are removed, and removes a directory link itself where Wine's
+// RemoveDirectoryW cannot.
+struct WideSeam {
+    std::vector<std::pair<std::string, DWORD>> extraBits;
+    std::vector<std::string> calls;  // "<function> <path without \\?\>"
+} seam;
+
+std::string Narrow(LPCWSTR path) {
+    std::wstring wide(path);
+    if (wide.compare(0, 4, L"\\\\?\\") == 0) {
+        wide = wide.substr(4);
+    }
+    return std::string(wide.begin(), wide.end());
+}
+
+void AddBits(WIN32_FIND_DATAW* entry) {
+    const std::wstring name = entry->cFileName;
+    for (const auto& extra : seam.extraBits) {
+        if (name == std::wstring(extra.first.begin(), extra.first.end())) {
+            entry->dwFileAttributes |= extra.second;
+        }
+    }
+}
+
+HANDLE WINAPI SeamFindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW entry) {
+    seam.calls.push_back("FindFirstFileW " + Narrow(pattern));
+    HANDLE listing = FindFirstFileW(pattern, entry);
+    if (listing != INVALID_HANDLE_VALUE) {
+        AddBits(entry);
+    }
+    return listing;
+}
+
+BOOL WINAPI SeamFindNext(HANDLE listing, LPWIN32_FIND_DATAW entry) {
+    BOOL found = FindNextFileW(listing, entry);
+    if (found) {
+        AddBits(entry);
+    }
+    return found;
+}
+
+BOOL WINAPI SeamSetAttributes(LPCWSTR path, DWORD attributes) {
+    seam.calls.push_back("SetFileAttributesW " + Narrow(path));
+    return SetFileAttributesW(path, attributes);
+}
+
+BOOL WINAPI SeamDelete(LPCWSTR path) {
+    seam.calls.push_back("DeleteFileW " + Narrow(path));
+    return DeleteFileW(path);
+}
+
+BOOL WINAPI SeamRemoveDirectory(LPCWSTR path) {
+    seam.calls.push_back("RemoveDirectoryW " + Narrow(path));
+    if (RemoveDirectoryW(path)) {
+        return TRUE;
+    }
+    const DWORD link = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    const std::string narrow = Narrow(path);
+    const size_t slash = narrow.find_last_of('\\');
+    if ((GetFileAttributesW(path) & link) != link ||
+        !RunUnixTool(narrow.substr(0, slash), "rm " + narrow.substr(slash + 1),
+                     [&] { return !PathExists(narrow); })) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+FARPROC SeamLookup(const char* library, const char* name) {
+    const std::string function = name;
+    const std::pair<const char*, FARPROC> stand_ins[] = {
+        {"FindFirstFileW", reinterpret_cast<FARPROC>(SeamFindFirst)},
+        {"FindNextFileW", reinterpret_cast<FARPROC>(SeamFindNext)},
+        {"SetFileAttributesW", reinterpret_cast<FARPROC>(SeamSetAttributes)},
+        {"DeleteFileW", reinterpret_cast<FARPROC>(SeamDelete)},
+        {"RemoveDirectoryW", reinterpret_cast<FARPROC>(SeamRemoveDirectory)},
+    };
+    for (const auto& standIn : stand_ins) {
+        if (function == standIn.first) {
+            return standIn.second;
+        }
+    }
+    HMODULE module = LoadLibraryA(library);
+    return module != nullptr ? GetProcAddress(module, name) : nullptr;
+}
+
+bool Called(const std::string& call) {
+    return std::find(seam.calls.begin(), seam.calls.end(), call) != seam.calls.end();
+}
+
+// Whether any call named a path below path.
+bool CalledBelow(const std::string& path) {
+    for (const std::string& call : seam.calls) {
+        if (call.find(path + "\\") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+// A directory takes on its parent's compression, encryption and
+// not-indexed bits, or is read-only, hidden or system: each is entered and
+// goes, read-only cleared first. (Wine keeps only the hidden and system bits
+// on a directory; the others come through the stand-in listing.)
+TEST(RemoveDirectoryTree, EntersDirectoriesWhateverTheirOtherBits) {
+    for (bool wide : {false, true}) {
+        SCOPED_TRACE(wide ? "wide functions" : "ANSI functions only");
         std::string dir = MakeScratchDirectory("remove-attributes");
         std::string tree = dir + "\\tree";
-        MakeTree(tree, {"", "\\keep", "\\keep\\marked", "\\keep\\marked\\inner", "\\gone"});
-        ASSERT_TRUE(SetFileAttributesA((tree + "\\keep\\marked").c_str(), bit));
-        ASSERT_EQ(Attributes(tree + "\\keep\\marked"), FILE_ATTRIBUTE_DIRECTORY | bit);
+        MakeTree(tree, {"", "\\hidden", "\\hidden\\system", "\\hidden\\system\\inner", "\\readonly",
+                        "\\readonly\\inner", "\\compressed", "\\unindexed", "\\encrypted"});
+        ASSERT_TRUE(SetFileAttributesA((tree + "\\hidden").c_str(), FILE_ATTRIBUTE_HIDDEN));
+        ASSERT_TRUE(SetFileAttributesA((tree + "\\hidden\\system").c_str(), FILE_ATTRIBUTE_SYSTEM));
+        ASSERT_EQ(Attributes(tree + "\\hidden\\system"),
+                  DWORD{FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM});
         MakeCanaries(dir);
+        seam = {{{"readonly", FILE_ATTRIBUTE_READONLY},
+                 {"compressed", FILE_ATTRIBUTE_COMPRESSED},
+                 {"unindexed", FILE_ATTRIBUTE_NOT_CONTENT_INDEXED},
+                 {"encrypted", FILE_ATTRIBUTE_ENCRYPTED}},
+                {}};
 
-        EXPECT_EQ(RemoveDirectoryTree(tree.c_str()), 1);
-        EXPECT_TRUE(PathExists(tree + "\\keep\\marked\\file.txt"));
-        EXPECT_TRUE(PathExists(tree + "\\keep\\marked\\inner\\file.txt"));
-        EXPECT_EQ(Attributes(tree + "\\keep\\marked"), FILE_ATTRIBUTE_DIRECTORY | bit);
-        EXPECT_FALSE(PathExists(tree + "\\keep\\file.txt"));
-        EXPECT_FALSE(PathExists(tree + "\\file.txt"));
-        EXPECT_FALSE(PathExists(tree + "\\gone"));
+        LibraryLookupOverride = wide ? SeamLookup : WithoutWideFunctions;
+        EXPECT_EQ(Remove(tree), 0UL);
+        LibraryLookupOverride = nullptr;
+        EXPECT_FALSE(PathExists(tree));
         ExpectCanaries(dir);
-        SetFileAttributesA((tree + "\\keep\\marked").c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (wide) {
+            EXPECT_TRUE(Called("SetFileAttributesW " + tree + "\\readonly"));
+            EXPECT_TRUE(Called("FindFirstFileW " + tree + "\\encrypted\\*"));
+        }
     }
 }
 
 // A link leads outside the tree: the walk never goes through one, whether it
-// is the top of the removal or an entry inside, and whichever walk runs.
-TEST(RemoveDirectoryTree, NeverWalksThroughALink) {
+// is the top of the removal or an entry inside, and whichever walk runs. An
+// entry inside goes as the link it is, and its target stays as it was.
+// (Wine cannot remove a link to a directory, and lists a link to a file as
+// the file: the stand-in does the one and shows the other.)
+TEST(RemoveDirectoryTree, RemovesLinksAsLinksAndNeverWalksThroughThem) {
     // An earlier run's links: the harness's removal leaves them.
     ASSERT_TRUE(RemoveWithLinks("remove-link"));
     const std::string dir = MakeScratchDirectory("remove-link");
@@ -192,21 +345,59 @@ TEST(RemoveDirectoryTree, NeverWalksThroughALink) {
         const std::string top = wide ? "top-wide" : "top-ansi";
         const std::string tree = dir + (wide ? "\\tree-wide" : "\\tree-ansi");
         MakeTree(tree, {""});
+        ASSERT_TRUE(WriteTextFile(tree + "\\filelink", "the link's own bytes"));
         ASSERT_TRUE(MakeLink(dir, "outside", top));
         ASSERT_TRUE(MakeLink(tree, "../outside", "link"));
+        seam = {{{"filelink", FILE_ATTRIBUTE_REPARSE_POINT}}, {}};
 
-        LibraryLookupOverride = wide ? nullptr : WithoutWideFunctions;
-        EXPECT_EQ(RemoveDirectoryTree((dir + "\\" + top).c_str()), 1);
-        EXPECT_EQ(RemoveDirectoryTree(tree.c_str()), 1);
+        LibraryLookupOverride = wide ? SeamLookup : WithoutWideFunctions;
+        TreeLeftover left;
+        EXPECT_EQ(Remove(dir + "\\" + top), wide ? 0UL : 1UL);
+        EXPECT_EQ(Remove(tree, &left), wide ? 0UL : 2UL);
         LibraryLookupOverride = nullptr;
         EXPECT_EQ(ReadTextFile(outside + "\\file.txt"), "x");
         EXPECT_EQ(Attributes(outside + "\\file.txt") & FILE_ATTRIBUTE_READONLY,
                   DWORD{FILE_ATTRIBUTE_READONLY});
         EXPECT_EQ(ReadTextFile(outside + "\\inner\\file.txt"), "x");
         EXPECT_FALSE(PathExists(tree + "\\file.txt"));
+        if (wide) {
+            EXPECT_FALSE(PathExists(tree));
+            EXPECT_FALSE(PathExists(dir + "\\" + top));
+            EXPECT_TRUE(Called("RemoveDirectoryW " + tree + "\\link"));
+            EXPECT_FALSE(CalledBelow(tree + "\\link"));
+            EXPECT_FALSE(Called("SetFileAttributesW " + tree + "\\link"));
+            // A file link: deleted as it is, its target's attributes untouched.
+            EXPECT_TRUE(Called("DeleteFileW " + tree + "\\filelink"));
+            EXPECT_FALSE(Called("SetFileAttributesW " + tree + "\\filelink"));
+        } else {
+            // Wine's own removal leaves the link, and so its directory: both named.
+            EXPECT_EQ(left.Count, 2UL);
+            EXPECT_STREQ(left.First, "link");
+        }
     }
     SetFileAttributesA((outside + "\\file.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_TRUE(RemoveWithLinks("remove-link"));
+}
+
+// Each level of the wide walk holds a listing on the stack; trees 100 and 200
+// levels deep (past MAX_PATH) still go completely.
+TEST(RemoveDirectoryTree, RemovesTreesHundredsOfLevelsDeep) {
+    for (int levels : {100, 200}) {
+        SCOPED_TRACE(levels);
+        const std::string dir = MakeScratchDirectory("remove-deep-" + std::to_string(levels));
+        ASSERT_FALSE(dir.empty());
+        std::string level = dir + "\\tree";
+        for (int i = 0; i < levels; ++i) {
+            ASSERT_TRUE(CreateDirectoryW(LongPath(level).c_str(), nullptr)) << i;
+            HANDLE file = CreateFileW(LongPath(level + "\\f").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_NE(file, INVALID_HANDLE_VALUE) << i;
+            CloseHandle(file);
+            level += "\\d";
+        }
+        EXPECT_EQ(Remove(dir + "\\tree"), 0UL);
+        EXPECT_FALSE(PathExists(dir + "\\tree"));
+    }
 }
 
 TEST(RemoveDirectoryTree, FileHeldOpenByAnotherProcessStaysWithItsParents) {
@@ -226,7 +417,12 @@ TEST(RemoveDirectoryTree, FileHeldOpenByAnotherProcessStaysWithItsParents) {
     }
     ASSERT_TRUE(PathExists(ready));
 
-    EXPECT_EQ(RemoveDirectoryTree(tree.c_str()), 1);
+    // What stays is counted and the first of it named: the file, its
+    // directory and the tree.
+    TreeLeftover left;
+    EXPECT_EQ(Remove(tree, &left), 3UL);
+    EXPECT_STREQ(left.First, "held\\file.txt");
+    EXPECT_EQ(left.Held, 1);
     EXPECT_TRUE(PathExists(tree + "\\held\\file.txt"));
     EXPECT_FALSE(PathExists(tree + "\\file.txt"));
     EXPECT_FALSE(PathExists(tree + "\\other"));
@@ -236,7 +432,7 @@ TEST(RemoveDirectoryTree, FileHeldOpenByAnotherProcessStaysWithItsParents) {
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     // Once the file is let go, the rest goes as well.
-    EXPECT_EQ(RemoveDirectoryTree(tree.c_str()), 1);
+    EXPECT_EQ(Remove(tree), 0UL);
     EXPECT_FALSE(PathExists(tree));
 }
 
@@ -273,7 +469,7 @@ TEST(RemoveDirectoryTree, EntriesPastMaxPathGoWhereTheSystemAllows) {
         CloseHandle(inner);
 
         LibraryLookupOverride = wide ? nullptr : WithoutWideFunctions;
-        EXPECT_EQ(RemoveDirectoryTree(tree.c_str()), 1);
+        EXPECT_EQ(Remove(tree), wide ? 0UL : 1UL);
         LibraryLookupOverride = nullptr;
         EXPECT_EQ(GetFileAttributesW(LongPath(fits).c_str()), INVALID_FILE_ATTRIBUTES);
         if (wide) {
@@ -286,5 +482,107 @@ TEST(RemoveDirectoryTree, EntriesPastMaxPathGoWhereTheSystemAllows) {
             EXPECT_NE(GetFileAttributesW(LongPath(directory + "\\x").c_str()), INVALID_FILE_ATTRIBUTES);
             EXPECT_TRUE(PathExists(tree));
         }
+    }
+}
+
+namespace {
+
+// Starts record_child.exe with args in directory; false when it did not start.
+bool StartChild(const std::string& args, const std::string& directory, PROCESS_INFORMATION* child) {
+    std::string command = TestProgramDirectory() + "\\record_child.exe " + args;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    *child = {};
+    return CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                          directory.empty() ? nullptr : directory.c_str(), &startup, child) != FALSE;
+}
+
+}  // namespace
+
+// Something that still has an entry open a moment longer (the console of a
+// child that has just ended keeps its current directory) holds the removal
+// up only that long.
+TEST(RemoveWorkingDirectory, WaitsAMomentForWhatIsStillOpen) {
+    const std::string dir = MakeScratchDirectory("remove-retry");
+    const std::string tree = dir + "\\tree";
+    MakeTree(tree, {"", "\\sub"});
+    const std::string record = dir + "\\record.txt";
+    PROCESS_INFORMATION child;
+    ASSERT_TRUE(StartChild("--out " + record + " --sleep 700", tree + "\\sub", &child));
+    for (int i = 0; i < 600 && !PathExists(record); ++i) {
+        Sleep(50);
+    }
+    ASSERT_TRUE(PathExists(record));
+
+    RemoveWorkingDirectory(tree.c_str(), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(PathExists(tree));
+    WaitForSingleObject(child.hProcess, 30000);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+}
+
+// From its creation until just before its removal, the working directory is
+// held: no one can rename it or put another in its place. The handle is not
+// passed on to child processes.
+TEST(MakeWorkingDirectory, HoldsTheDirectoryUntilItsRemoval) {
+    const std::string temp = MakeScratchDirectory("working-held") + "\\";
+    char directory[MAX_PATH];
+    ASSERT_LT(snprintf(directory, sizeof directory, "%sQUILLER", temp.c_str()), MAX_PATH);
+    HANDLE held = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(MakeWorkingDirectory(temp.c_str(), directory, &held), 1);
+    EXPECT_EQ(std::string(directory), temp + "QUILLER");
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    DWORD flags = 0;
+    ASSERT_TRUE(GetHandleInformation(held, &flags));
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0UL);
+    EXPECT_FALSE(MoveFileA(directory, (temp + "moved").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    // Closed to other accounts: Wine keeps no DACL, but reads one back from
+    // what the creating call was given, and default security grants everyone
+    // (WD) reading.
+    char descriptor[4096];
+    DWORD needed = 0;
+    ASSERT_TRUE(
+        GetFileSecurityA(directory, DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor, &needed));
+    LPSTR text = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
+        descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr));
+    EXPECT_EQ(std::string(text).find(";WD)"), std::string::npos) << text;
+    LocalFree(text);
+    ASSERT_TRUE(WriteTextFile(std::string(directory) + "\\file.txt", "x"));
+
+    RemoveWorkingDirectory(directory, held);
+    EXPECT_FALSE(PathExists(directory));
+    EXPECT_FALSE(PathExists(temp + "moved"));
+    EXPECT_FALSE(GetHandleInformation(held, &flags)) << "still open";
+}
+
+// After its primary thread, a child process is waited for until it ends, a
+// moment later, and so has let go of its current directory; one that lives
+// on is waited for only so long. Either way its handle is closed.
+TEST(ChildEnd, RunnersWaitForTheProcessAfterItsPrimaryThread) {
+    const std::string dir = MakeScratchDirectory("child-end");
+    const std::string child = TestProgramDirectory() + "\\record_child.exe --out " + dir + "\\record.txt";
+    const std::string done = dir + "\\done.txt";
+    EXPECT_EQ(RunProgram(dir.c_str(), (child + " --thread 300 --done " + done).c_str()), 0);
+    EXPECT_TRUE(PathExists(done));
+
+    ASSERT_TRUE(DeleteFileA(done.c_str()));
+    ChildEndLimit = 200;
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(RunProgram(dir.c_str(), (child + " --thread 3000 --done " + done).c_str()), 0);
+    EXPECT_LT(GetTickCount() - start, 2000UL);
+    EXPECT_FALSE(PathExists(done));
+    ChildEndLimit = 1000;
+
+    PROCESS_INFORMATION process;
+    ASSERT_TRUE(StartChild("--out " + dir + "\\record2.txt", dir, &process));
+    WaitForSingleObject(process.hThread, 30000);
+    CloseHandle(process.hThread);
+    EndChildProcess(process.hProcess);
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(process.hProcess, &flags)) << "still open";
+    for (int i = 0; i < 100 && !PathExists(done); ++i) {
+        Sleep(50);  // the second child's end, before its directory is reused
     }
 }

@@ -34,12 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CHECK(action == LeaveTreeEntry);  // never a name that reaches past the entry
     } else if (!fits) {
         CHECK(action == LeaveTreeEntry);  // a cut path is never acted on
-    } else if (attributes == 0x10) {
-        CHECK(action == EnterTreeEntry);
-    } else if ((attributes & 0x10) != 0) {
-        CHECK(action == TryDeleteTreeEntry);
+    } else if ((attributes & 0x400) != 0) {
+        // A link: removed as one, never entered or given other attributes.
+        CHECK(action == ((attributes & 0x10) != 0 ? RemoveTreeLink : DeleteTreeLink));
     } else {
-        CHECK(action == DeleteTreeFile);
+        CHECK(action == ((attributes & 0x10) != 0 ? EnterTreeEntry : DeleteTreeFile));
     }
     if (action != LeaveTreeEntry) {
         CHECK(memchr(fullPath, '\0', bufferSize) != nullptr);

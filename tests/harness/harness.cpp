@@ -475,9 +475,9 @@ RunResult RunAndRecord(const RunOptions& options) {
         if (!options.windowStation.empty()) {
             startup.lpDesktop = &desktop[0];
         }
-        started = CreateProcessA(NULL, command.data(), NULL, NULL, FALSE, 0, environment.data(),
-                                 options.currentDir.empty() ? NULL : options.currentDir.c_str(), &startup,
-                                 &process);
+        started = CreateProcessA(
+            NULL, command.data(), NULL, NULL, FALSE, options.creationFlags, environment.data(),
+            options.currentDir.empty() ? NULL : options.currentDir.c_str(), &startup, &process);
         startError = started ? 0 : GetLastError();
     } else {
         std::wstring wideCommandLine = Widen(commandLine, options.utf8);
@@ -511,9 +511,10 @@ RunResult RunAndRecord(const RunOptions& options) {
             result.startError = ERROR_DIRECTORY;
             return result;
         }
-        started = CreateProcessW(exeDir.empty() ? NULL : application.c_str(), command.data(), NULL, NULL,
-                                 FALSE, CREATE_UNICODE_ENVIRONMENT, environment.data(),
-                                 currentDir.empty() ? NULL : currentDir.c_str(), &startup, &process);
+        started =
+            CreateProcessW(exeDir.empty() ? NULL : application.c_str(), command.data(), NULL, NULL, FALSE,
+                           CREATE_UNICODE_ENVIRONMENT | options.creationFlags, environment.data(),
+                           currentDir.empty() ? NULL : currentDir.c_str(), &startup, &process);
         startError = started ? 0 : GetLastError();
         if (!exeDir.empty()) {
             SetCurrentDirectoryW(ownDir);

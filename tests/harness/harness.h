@@ -43,6 +43,9 @@ struct RunOptions {
     // "Default"), which Wine creates without WSF_VISIBLE, as a service's is in
     // session 0. Its boxes are not seen, and a box there never returns.
     std::string windowStation;
+    // Added to the program's creation flags (DETACHED_PROCESS: no console,
+    // as for a GUI program started from Explorer).
+    unsigned long creationFlags = 0;
     // The strings above are UTF-8 rather than ANSI, for names the ANSI code
     // page cannot spell; the program is started through the wide API either way.
     bool utf8 = false;

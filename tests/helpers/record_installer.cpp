@@ -26,6 +26,10 @@
 //                      second thread after the primary thread has ended, until
 //                      the file <log>.release appears (60 s at most); then
 //                      logs "released"
+//   rename             tries to rename the working directory (started as the
+//                      extractor: the directory after "-d"; else its current
+//                      directory) and logs "rename: refused" or, having put it
+//                      back, "rename: done"
 #include <windows.h>
 #include <winternl.h>
 
@@ -201,6 +205,20 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Log(std::string("payload: ") + (payload ? "present" : "missing"));
     Log(std::string("notice: ") + NoticeState());
 
+    if (HasMode("rename")) {
+        std::string commandLine = GetCommandLineA();
+        size_t at = commandLine.rfind(" -d ");
+        std::string target = at != std::string::npos ? commandLine.substr(at + 4) : here;
+        if (target.size() > 1 && target[0] == '"') {
+            target = target.substr(1, target.size() - 2);
+        }
+        const std::string moved = target + "-renamed";
+        bool done = MoveFileA(target.c_str(), moved.c_str()) != FALSE;
+        if (done) {
+            MoveFileA(moved.c_str(), target.c_str());
+        }
+        Log(std::string("rename: ") + (done ? "done" : "refused"));
+    }
     if (HasMode("readonly")) {
         CreateDirectoryA((here + "\\data").c_str(), NULL);
         WriteFile(here + "\\readonly.txt", "read-only\r\n", FILE_ATTRIBUTE_READONLY);

@@ -61,7 +61,7 @@ TEST(RunnerSetupFor, MatchesEachRunnersStartUpSettings) {
     ExtractorTimeLimit = 360000;
 }
 
-TEST(DecideTreeEntry, EntersOnlyPlainDirectoriesAndNeverUsesACutPath) {
+TEST(DecideTreeEntry, EntersEveryDirectoryButLinksAndNeverUsesACutPath) {
     const std::string dir = "C:\\t";
     struct Case {
         std::string name;
@@ -73,10 +73,20 @@ TEST(DecideTreeEntry, EntersOnlyPlainDirectoriesAndNeverUsesACutPath) {
         {".", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY, LeaveTreeEntry},
         {"sub", FILE_ATTRIBUTE_DIRECTORY, EnterTreeEntry},
         {"...", FILE_ATTRIBUTE_DIRECTORY, EnterTreeEntry},
-        {"sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE, TryDeleteTreeEntry},
-        {"sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN, TryDeleteTreeEntry},
-        {"sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM, TryDeleteTreeEntry},
-        {"link", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, TryDeleteTreeEntry},
+        // Whatever else a directory carries: read-only, and what it takes on
+        // from a compressed, not indexed or encrypted parent.
+        {"sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE, EnterTreeEntry},
+        {"sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN, EnterTreeEntry},
+        {"sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM, EnterTreeEntry},
+        {"sub", 0x11, EnterTreeEntry},
+        {"sub", 0x810, EnterTreeEntry},
+        {"sub", 0x2010, EnterTreeEntry},
+        {"sub", 0x4010, EnterTreeEntry},
+        // Links go as links: never entered, never given other attributes.
+        {"link", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, RemoveTreeLink},
+        {"link", 0x411, RemoveTreeLink},
+        {"link", FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE, DeleteTreeLink},
+        {"link", FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY, DeleteTreeLink},
         {"a.txt", FILE_ATTRIBUTE_ARCHIVE, DeleteTreeFile},
         {"a.txt", FILE_ATTRIBUTE_READONLY, DeleteTreeFile},
         {"a.txt", FILE_ATTRIBUTE_NORMAL, DeleteTreeFile},
@@ -102,6 +112,27 @@ TEST(DecideTreeEntry, EntersOnlyPlainDirectoriesAndNeverUsesACutPath) {
             EXPECT_EQ(std::string(path), dir + "\\" + c.name);
         }
     }
+}
+
+// What the working directory must be once opened: a directory, not a link.
+TEST(IsPlainDirectory, TakesDirectoriesWithoutTheReparsePointBitOnly) {
+    EXPECT_EQ(IsPlainDirectory(FILE_ATTRIBUTE_DIRECTORY), 1);
+    EXPECT_EQ(IsPlainDirectory(0x2010), 1);
+    EXPECT_EQ(IsPlainDirectory(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), 0);
+    EXPECT_EQ(IsPlainDirectory(FILE_ATTRIBUTE_ARCHIVE), 0);
+    EXPECT_EQ(IsPlainDirectory(FILE_ATTRIBUTE_REPARSE_POINT), 0);
+    EXPECT_EQ(IsPlainDirectory(INVALID_FILE_ATTRIBUTES), 0);
+}
+
+TEST(ComposeRemovalText, SaysRemovedOrNamesTheFirstEntryLeft) {
+    char text[64];
+    EXPECT_EQ(ComposeRemovalText("C:\\T\\Q", 0, "", text, sizeof text), 1);
+    EXPECT_STREQ(text, "Removed: C:\\T\\Q");
+    EXPECT_EQ(ComposeRemovalText("C:\\T\\Q", 4, "data\\held.txt", text, sizeof text), 1);
+    EXPECT_STREQ(text, "Not removed: C:\\T\\Q\\data\\held.txt and 3 more");
+    EXPECT_EQ(ComposeRemovalText("C:\\T\\Q", 1, "", text, sizeof text), 1);
+    EXPECT_STREQ(text, "Not removed: C:\\T\\Q\\ and 0 more");
+    EXPECT_EQ(ComposeRemovalText("C:\\T\\Q", 1, "", text, 8), 0);
 }
 
 TEST(MayEmptyTreeRoot, RefusesLinksAndMissingRoots) {

@@ -23,6 +23,15 @@ const Bytes kAdministrators = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 
 // S-1-5-21-1-2-3-1001, a user's.
 const Bytes kUser = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0xE9, 3, 0, 0};
 
+// A SID with the most sub-authorities there may be, 15.
+Bytes LongestSid() {
+    Bytes sid = {1, 15, 0, 0, 0, 0, 0, 5};
+    for (unsigned char i = 1; i <= 15; ++i) {
+        sid.insert(sid.end(), {i, 0, 0, 0});
+    }
+    return sid;
+}
+
 unsigned Word(const unsigned char* at) {
     return at[0] | (at[1] << 8);
 }
@@ -87,6 +96,7 @@ TEST(PrivateDescriptor, GrantsFullControlToSystemAdministratorsAndTheOwnerOnly) 
         {"elevated", kAdministrators, 1, {kSystem, kAdministrators}},
         {"system", kSystem, 1, {kSystem, kAdministrators}},
         {"a file", kUser, 0, {kSystem, kAdministrators, kUser}},
+        {"an owner with 15 sub-authorities", LongestSid(), 1, {kSystem, kAdministrators, LongestSid()}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

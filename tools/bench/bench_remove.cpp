@@ -10,5 +10,6 @@ int main(int argc, char** argv) {
         (void)fprintf(stderr, "usage: bench_remove DIRECTORY\n");
         return 2;
     }
-    return RemoveDirectoryTree(argv[1]) == 1 ? 0 : 1;
+    TreeLeftover left;
+    return RemoveDirectoryTree(argv[1], INVALID_HANDLE_VALUE, &left) == 0 ? 0 : 1;
 }

@@ -135,7 +135,8 @@ int main(int argc, char** argv) {
         }
         ++i;  // past --then
         if (step.size() == 2 && step[0] == "clean") {
-            (void)RemoveDirectoryTree(step[1].c_str());
+            TreeLeftover left;
+            (void)RemoveDirectoryTree(step[1].c_str(), INVALID_HANDLE_VALUE, &left);
         } else if (step.size() >= 3 && (step[0] == "run" || step[0] == "box")) {
             std::vector<std::string> program(step.begin() + 2, step.end());
             if (TimeProgram(step[0] == "box", step[1].c_str(), program) == 0) {
