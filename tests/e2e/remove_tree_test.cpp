@@ -436,6 +436,36 @@ TEST(RemoveDirectoryTree, FileHeldOpenByAnotherProcessStaysWithItsParents) {
     EXPECT_FALSE(PathExists(tree));
 }
 
+// The tree's own directory, the current directory of a process that runs
+// on, counts as still open, so the removal waits a moment for it as for a
+// file; once the process has ended, nothing is left and nothing is open.
+TEST(RemoveDirectoryTree, CurrentDirectoryOfAnotherProcessCountsAsOpen) {
+    std::string dir = MakeScratchDirectory("remove-current");
+    std::string tree = dir + "\\tree";
+    MakeTree(tree, {""});
+    std::string ready = dir + "\\ready.txt";
+    std::string command = TestProgramDirectory() + "\\record_child.exe --out " + ready + " --sleep 60000";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, tree.c_str(),
+                               &startup, &child));
+    for (int i = 0; i < 600 && !PathExists(ready); ++i) {
+        Sleep(50);
+    }
+    ASSERT_TRUE(PathExists(ready));
+    TreeLeftover left;
+    EXPECT_EQ(Remove(tree, &left), 1UL);
+    EXPECT_EQ(left.Held, 1);
+    TerminateProcess(child.hProcess, 0);
+    WaitForSingleObject(child.hProcess, 30000);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    EXPECT_EQ(Remove(tree, &left), 0UL);
+    EXPECT_EQ(left.Held, 0);
+    EXPECT_FALSE(PathExists(tree));
+}
+
 // Past MAX_PATH the wide functions reach every entry; where a system has
 // none (the 4.x family), the ANSI walk leaves what its buffer cannot name,
 // untouched, and the directories above it.
