@@ -12,3 +12,16 @@ FARPROC LibraryFunction(const char* library, const char* name) {
     HMODULE module = LoadLibraryA(library);
     return module != nullptr ? GetProcAddress(module, name) : nullptr;
 }
+
+int LookUpFunctions(const char* library, const char* names, FARPROC* addresses, int count) {
+    int found = 0;
+    int all = 1;
+    for (int i = 0; i < count; ++i) {
+        addresses[i] = LibraryFunction(library, names);
+        all &= addresses[i] != nullptr ? 1 : 0;
+        found += all;
+        while (*names++ != '\0') {
+        }
+    }
+    return found;
+}

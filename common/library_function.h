@@ -8,6 +8,11 @@
 // The function's address, or nullptr when the library or the name is missing.
 FARPROC LibraryFunction(const char* library, const char* name);
 
+// Looks up count functions of library, their names one after another in
+// names, each ended by a zero, into addresses (nullptr for each one missing).
+// Returns how many, from the first on, were found before one was missing.
+int LookUpFunctions(const char* library, const char* names, FARPROC* addresses, int count);
+
 // Tests set this to stand for a system that lacks a function, or has one
 // this one lacks; nullptr (always, in the program) asks the loader.
 typedef FARPROC (*LibraryLookup)(const char* library, const char* name);

@@ -33,16 +33,51 @@ static int ResolvedForm(const char* path, char* resolved) {
     return length != 0 && length < PathBufferSize ? 1 : 0;
 }
 
+// What tells one directory from every other, whatever path leads to it (a
+// spelling, a "\\?\" prefix, a junction, a mapped drive): its volume's
+// serial number and its index there. Returns 0 where no handle can be had.
+static int ReadIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* identity) {
+    // Backup semantics open a directory; no access is asked for beyond its
+    // attributes.
+    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    const BOOL read = GetFileInformationByHandle(handle, identity);
+    CloseHandle(handle);
+    return read != FALSE ? 1 : 0;
+}
+
 // 1 when the D directory is the package directory or holds it: extracting
 // there would overwrite the package, and its SETUP.EXE would name the
-// package's own setup.exe.
-static int HoldsPackage(const char* destination, const char* source) {
+// package's own setup.exe. It is compared with the package directory by
+// identity, which no spelling, prefix or link hides, and then by the resolved
+// spellings of both, which tell where no handle can be had and whether it
+// holds the package directory. A D directory that does not exist yet is made
+// new and empty, so it can be neither. Not inlined: smaller so.
+__attribute__((noinline)) static int HoldsPackage(const char* destination, const char* source) {
     char outer[PathBufferSize];
     char inner[PathBufferSize];
+    BY_HANDLE_FILE_INFORMATION chosen;
+    BY_HANDLE_FILE_INFORMATION package;
+    if (ReadIdentity(destination, &chosen) != 0 && ReadIdentity(source, &package) != 0 &&
+        chosen.dwVolumeSerialNumber == package.dwVolumeSerialNumber &&
+        chosen.nFileIndexHigh == package.nFileIndexHigh && chosen.nFileIndexLow == package.nFileIndexLow) {
+        return 1;
+    }
     return ResolvedForm(destination, outer) != 0 && ResolvedForm(source, inner) != 0 &&
                    DirectoryHolds(outer, inner) != 0
                ? 1
                : 0;
+}
+
+// 1 when path names a directory, whatever its spelling: with a trailing
+// backslash or a drive's root too, which the directory search never matches.
+static int IsDirectory(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    // No attribute has the top bit, which INVALID_FILE_ATTRIBUTES has.
+    return (attributes & (0x80000000UL | FILE_ATTRIBUTE_DIRECTORY)) == FILE_ATTRIBUTE_DIRECTORY ? 1 : 0;
 }
 
 // Extracts package.zip from the package directory (nullptr when unknown)
@@ -151,7 +186,7 @@ Outcome InstallPackage(const char* destinationOption, int wholeProcesses) {
     } else {
         // The administrator chose this one: an existing directory is reused,
         // and one below a missing parent is never made.
-        made = CreateDirectoryA(destination, nullptr) != FALSE || FileExists(destination) != 0 ? 1 : 0;
+        made = CreateDirectoryA(destination, nullptr) != FALSE || IsDirectory(destination) != 0 ? 1 : 0;
     }
     if (made == 0) {
         return NotInstalled("Working directory cannot be made; nothing installed.", NoWorkingDirectory);
@@ -159,15 +194,27 @@ Outcome InstallPackage(const char* destinationOption, int wholeProcesses) {
 
     // An installer run from a half-extracted archive would report success for
     // a broken installation: a failed extraction ends the run.
+    char locations[3 * PathBufferSize];
+    SetInstallationLocations(locations, destination, knownTempPath, IsTagPresent("waitall.tag"));
     Outcome outcome = {JudgeExtraction(ExtractPackage(knownSource, destination)), ExtractionFailed};
+    int inUse = 0;
     if (outcome.Code == 0) {
         ChildResult installer = RunInstaller(destination, wholeProcesses);
-        ChildResult postProcess = RunPostProcess(destination, wholeProcesses);
+        // An installer still at work is never followed by the script.
+        ChildResult postProcess = {ChildNotRun, 0, 0};
+        inUse = installer.State == ChildStillRunning;
+        if (inUse == 0) {
+            postProcess = RunPostProcess(destination, wholeProcesses);
+            inUse = postProcess.State == ChildStillRunning;
+        }
         outcome = InstallOutcome(installer, postProcess);
     }
 
-    // A directory named by the D option keeps the extracted files for good.
-    if (temporary != 0) {
+    // A directory named by the D option keeps the extracted files for good;
+    // one that a program still running uses stays too.
+    if (inUse != 0) {
+        LogEvent("Left in place, in use", destination);
+    } else if (temporary != 0) {
         RemoveWorkingDirectory(destination, held);
     }
     return outcome;

@@ -10,10 +10,14 @@ ChildState StateAfterWait(unsigned long wait) {
     return wait == WaitTimedOut || wait == WaitFailed ? ChildStillRunning : ChildEnded;
 }
 
-// A child that ended with STILL_ACTIVE cannot be told from one still running.
 static int IsRunning(const ChildResult& child) {
-    return child.State == ChildStillRunning || (child.State == ChildEnded && child.Code == StillActive) ? 1
-                                                                                                        : 0;
+    return child.State == ChildStillRunning ? 1 : 0;
+}
+
+// A child that ended with STILL_ACTIVE would read as still running to an
+// agent: it counts as a failed installation.
+static unsigned long Reported(unsigned long code) {
+    return code == StillActive ? ExitExtractionFailed : code;
 }
 
 unsigned long ExtractionExitCode(const ChildResult& extractor) {
@@ -38,21 +42,28 @@ Outcome InstallOutcome(const ChildResult& installer, const ChildResult& postProc
         return {ExitStillRunning, ProgramStillRunning};
     }
     if (IsSuccess(installer.Code) == 0) {
-        return {installer.Code, InstallerFailed};
+        return {Reported(installer.Code), InstallerFailed};
     }
-    if (postProcess.State != ChildNotRun && postProcess.Code != 0) {
-        return {postProcess.Code, PostProcessFailed};
+    if (postProcess.State != ChildNotRun && IsSuccess(postProcess.Code) == 0) {
+        return {Reported(postProcess.Code), PostProcessFailed};
     }
-    return {installer.Code, Installed};
+    // A restart begun (1641) outweighs one still to come (3010). Both codes
+    // are 0, 3010 or 1641 here (a script not run has 0), and the bits of
+    // both restarts together (4075) only come from one of each.
+    unsigned long code = installer.Code | postProcess.Code;
+    code = code > 3010 ? 1641 : code;
+    return {code, code != 0 ? RestartRequired : Installed};
 }
 
 // The words of DescribeChild and OutcomeWords in one list, each ended by a
 // zero: the program is small enough that every separate text counts.
 static const char Words[] =
     "exit code %u\0could not be started (error %u)\0still running at the limit of %u seconds\0"
+    "exit code %u, reported as 1603\0"
     "installed\0installer failed\0PostProcess.cmd failed\0installer not started\0still running\0"
-    "extraction failed\0no working directory\0output directory holds the package\0not supported";
-enum { OutcomeWordsStart = 3 };
+    "extraction failed\0no working directory\0output directory holds the package\0not supported\0"
+    "installed; restart required\0usage shown";
+enum { OutcomeWordsStart = 4 };
 
 static const char* NthWords(int n) {
     const char* words = Words;
@@ -75,6 +86,8 @@ int DescribeChild(const ChildResult& result, unsigned long limit, char* text, si
     } else if (result.State == ChildStillRunning) {
         n = 2;
         value = limit / 1000;
+    } else if (value == StillActive) {
+        n = 3;
     }
     return FormatText(text, size, NthWords(n), static_cast<unsigned>(value));
 }

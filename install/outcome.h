@@ -6,7 +6,7 @@
 
 // How one child program fared.
 enum ChildState {
-    ChildNotRun,        // never tried (no PostProcess.cmd, or nothing to run it from)
+    ChildNotRun,        // never tried (no PostProcess.cmd, or nothing to run it from); Code 0
     ChildNotStarted,    // Code is the start error
     ChildStillRunning,  // still running at its time limit
     ChildEnded,         // Code is its exit code
@@ -29,6 +29,8 @@ enum OutcomeKind {
     NoWorkingDirectory,   // none could be made: nothing installed
     OutputHoldsPackage,   // the D directory is or holds the package directory
     SystemRefused,        // the package does not install on this Windows
+    RestartRequired,      // installed, and the installer or the script asks for a restart
+    UsageShown,           // the H option: nothing installed
 };
 
 // An exit code with what it means.
@@ -41,6 +43,7 @@ const unsigned long ExitRefusedSystem = 1633;     // ERROR_INSTALL_PLATFORM_UNSU
 const unsigned long ExitNoWorkingDirectory = 82;  // ERROR_CANNOT_MAKE
 const unsigned long ExitStillRunning = 1460;      // ERROR_TIMEOUT
 const unsigned long ExitExtractionFailed = 1603;  // ERROR_INSTALL_FAILURE
+const unsigned long ExitUsageShown = 87;          // ERROR_INVALID_PARAMETER
 
 // A started child's state from its wait's result: one that timed out, or
 // failed and so never saw the child end, leaves it running.
@@ -54,16 +57,18 @@ ChildState StateAfterWait(unsigned long wait);
 unsigned long ExtractionExitCode(const ChildResult& extractor);
 
 // The installer's exit code; when that reports success (0, or 3010 and 1641
-// for a restart to come) and PostProcess.cmd then failed, the script's. A
-// start failure gives its error, a child still running ExitStillRunning. A
-// child's code of 259 (STILL_ACTIVE) counts as still running: it is what a
-// process that has not ended reports.
+// for a restart to come or begun) and PostProcess.cmd then failed, the
+// script's. When both succeeded, the stronger restart of the two: 1641 over
+// 3010 over 0. A start failure gives its error, a child still running
+// ExitStillRunning. A child that ended with 259 (STILL_ACTIVE, which an agent
+// reads as still running) gives 1603.
 Outcome InstallOutcome(const ChildResult& installer, const ChildResult& postProcess);
 
 // The words for an outcome, as in "1603: extraction failed".
 const char* OutcomeWords(OutcomeKind kind);
 
 // How a child fared, in words for the log and the boxes: "exit code N",
-// "still running at the limit of S seconds" (limit in milliseconds) or
+// "exit code 259, reported as 1603", "still running at the limit of S
+// seconds" (limit in milliseconds) or
 // "could not be started (error N)". Returns 1 when it fitted in text.
 int DescribeChild(const ChildResult& result, unsigned long limit, char* text, size_t size);

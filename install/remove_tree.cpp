@@ -78,25 +78,23 @@ struct WideTreeFunctions {
     DWORD(WINAPI* FullPath)(LPCWSTR, DWORD, LPWSTR, LPWSTR*);
 };
 
-static const char* const WideTreeNames[] = {"FindFirstFileW",     "FindNextFileW", "GetFileAttributesW",
-                                            "SetFileAttributesW", "DeleteFileW",   "RemoveDirectoryW",
-                                            "GetFullPathNameW"};
+// The names of WideTreeFunctions' members, in their order.
+static const char WideTreeNames[] =
+    "FindFirstFileW\0FindNextFileW\0GetFileAttributesW\0SetFileAttributesW\0DeleteFileW\0RemoveDirectoryW\0"
+    "GetFullPathNameW";
+enum { WideTreeCount = 7 };
 
 // Function pointers of any type share one size and representation here, as
 // the Windows API itself relies on (GetProcAddress).
 union WideTreeLookup {
     WideTreeFunctions Functions;
-    FARPROC Addresses[sizeof WideTreeNames / sizeof WideTreeNames[0]];
+    FARPROC Addresses[WideTreeCount];
 };
 
+static_assert(sizeof(WideTreeFunctions) == sizeof(FARPROC[WideTreeCount]), "one name per member");
+
 static int LookUpWideTree(WideTreeLookup* lookup) {
-    for (size_t i = 0; i < sizeof WideTreeNames / sizeof WideTreeNames[0]; ++i) {
-        lookup->Addresses[i] = LibraryFunction("kernel32.dll", WideTreeNames[i]);
-        if (lookup->Addresses[i] == nullptr) {
-            return 0;
-        }
-    }
-    return 1;
+    return LookUpFunctions("kernel32.dll", WideTreeNames, lookup->Addresses, WideTreeCount) == WideTreeCount;
 }
 
 // The longest path the wide functions take, and how deep the walk goes: each

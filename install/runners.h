@@ -3,8 +3,20 @@
 
 #include "install/outcome.h"
 
+// Where the programs lie that carry on an installation, for the runs that
+// follow: %SystemRoot%\Temp, the working directory and the temporary
+// directory tempPath (nullptr when unknown), kept in short form in forms
+// (3 * PathBufferSize bytes, which must outlast the runs); with waitAll every
+// process a child starts counts, wherever its program lies.
+void SetInstallationLocations(char* forms, const char* workingDirectory, const char* tempPath, int waitAll);
+
+// Each child runs in a job of its own where the system allows it, and its run
+// ends when its own process has ended and no process it started (directly or
+// not) still carries on the installation, or at its limit.
+
 // Runs the extractor from directory, minimised, waiting up to 6 minutes for
-// its process to end, and tells how it fared.
+// its run to end, and tells how it fared. At the limit it is ended, with
+// everything it started where it ran in a job.
 ChildResult RunExtractor(const char* directory, const char* commandLine);
 
 // Runs the installer or post-process script from directory, waiting up to

@@ -3,6 +3,7 @@
 
 #include "common/message_box.h"
 #include "common/private_access.h"
+#include "common/run_log.h"
 #include "common/run_state.h"
 #include "common/text.h"
 #include "install/command_lines.h"
@@ -59,16 +60,20 @@ int MakeWorkingDirectory(const char* tempPath, char* directory, HANDLE* held) {
             break;
         }
         if (CreateDirectoryA(directory, &security) != FALSE) {
-            // Held from now on where there is security. What cannot be held
-            // as a plain directory was renamed and replaced, by a link or
-            // anything else, since its creation: the name counts as taken,
-            // and nothing is removed. The 4.x family without NT has no other
-            // accounts to keep out, and cannot open a directory.
+            // Held from now on where there is security. A name that cannot
+            // be held as a plain directory (replaced since its creation, by a
+            // link or anything else, or not to be opened) counts as taken.
+            // The 4.x family without NT has no other accounts to keep out,
+            // and cannot open a directory.
             *held = secured != 0 ? HoldDirectory(directory) : INVALID_HANDLE_VALUE;
             if (secured == 0 || *held != INVALID_HANDLE_VALUE) {
                 ShowDiagnostic(directory, attempt == 0 ? WorkingDirectoryTitle : TakenTitle);
                 return 1;
             }
+            // Not left behind in the temporary directory. What is there now
+            // goes only when it is an empty directory or a link, which goes
+            // as the link itself: nothing in it or behind it is touched.
+            (void)RemoveDirectoryA(directory);
         }
     }
     directory[0] = '\0';
@@ -89,5 +94,10 @@ void RemoveWorkingDirectory(const char* directory, HANDLE held) {
     // Room for the directory and the first entry left in it, both whole.
     char text[2 * PathBufferSize + 48];
     (void)ComposeRemovalText(directory, left.Count, left.First, text, sizeof text);
-    ShowDiagnostic(text, ShortTitle);
+    // Debug mode shows only what went wrong; the log tells either way.
+    if (left.Count != 0) {
+        ShowDiagnostic(text, ShortTitle);
+    } else {
+        LogEvent(ShortTitle, text);
+    }
 }

@@ -37,9 +37,10 @@ struct CommandLineCopy {
     int Complete;
 };
 
-static int HasOption(const CommandLineCopy& commandLine, char letter) {
-    return commandLine.UseWide != 0 ? FindOption(commandLine.Wide, letter, nullptr)
-                                    : FindOption(commandLine.Ansi, letter, nullptr);
+// Where the option was found, 1 for the first character; 0 when it is absent.
+static int OptionAt(const CommandLineCopy& commandLine, char letter) {
+    return commandLine.UseWide != 0 ? OptionPosition(commandLine.Wide, letter)
+                                    : OptionPosition(commandLine.Ansi, letter);
 }
 
 // The D option's value, shown in debug mode. An ANSI spelling that
@@ -101,6 +102,18 @@ static int Finish(int reportOutcome, const Outcome& outcome, unsigned long other
     return static_cast<int>(exitCode);
 }
 
+// The usage box for the H option found at position (counted in the copy
+// searched). The search finds it inside a path too ("C:\Web-Host"), so the log
+// says where, with the command line. With "exitcode.tag" the exit code says
+// that nothing was installed.
+static int ShowUsage(const CommandLineCopy& commandLine, int position, int reportOutcome) {
+    ShowMessage(UsageText, ProductTitle);
+    char text[PathBufferSize + 32];
+    (void)FormatText(text, sizeof text, "option H at %i of: %s", position, commandLine.Ansi);
+    LogEvent("Usage box shown", text);
+    return Finish(reportOutcome, {ExitUsageShown, UsageShown}, 0);
+}
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
     // A path that does not fit or has no ANSI spelling stays empty: a cut or
     // misspelled path would name another file.
@@ -120,11 +133,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
 
     // Before any directory change, so only the launch directory counts.
     RunState.DebugMode = FileExists("debug.tag");
-
-    if (HasOption(commandLine, 'H') != 0) {
-        ShowMessage(UsageText, ProductTitle);
-        return 0;
-    }
+    const int usage = OptionAt(commandLine, 'H');
 
     char launchDirectory[PathBufferSize];
     (void)ReadCurrentDirectory(launchDirectory);  // only shown, never used as a path
@@ -139,13 +148,24 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
     // With "exitcode.tag" the exit code reports the outcome, for the
     // deployment tools that read it; without it, 1 once the sequence ran.
     const int reportOutcome = IsTagPresent("exitcode.tag");
+    // Nothing but the usage box shows: the package directory was needed only
+    // for its tags.
+    if (usage != 0) {
+        return ShowUsage(commandLine, usage, reportOutcome);
+    }
 
-    // Room for both whole directories: the box never shows a cut path.
+    // Room for the label and a whole path, so the box never shows a cut path.
+    // A box of debug mode only: the program's path was never the log's news.
     char text[2 * PathBufferSize + 32];
+    if (RunState.DebugMode != 0) {
+        (void)FormatText(text, sizeof text, "ProgramPointer: %s\n", RunState.ProgramPath);
+        ShowMessage(text, ShortTitle);
+    }
+    // Room for both whole directories: the box never shows a cut path.
     (void)FormatText(text, sizeof text, "Current: %s\nRun: %s", launchDirectory, programDirectory);
     ShowDiagnostic(text, ShortTitle);
 
-    RunState.SilentMode = HasOption(commandLine, 'S');
+    RunState.SilentMode = OptionAt(commandLine, 'S') != 0 ? 1 : 0;
 
     char destinationOption[PathBufferSize];
     WideChar wideDestination[PathBufferSize];

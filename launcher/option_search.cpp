@@ -78,6 +78,12 @@ static int RunsToEnd(const Char* commandLine, char letter) {
     return start != nullptr && *FindValueEnd(start) == 0 ? 1 : 0;
 }
 
+template <typename Char>
+static int PositionOf(const Char* commandLine, char letter) {
+    const Char* start = FindOptionValueStart(commandLine, letter);
+    return start != nullptr ? static_cast<int>(start - commandLine) - 1 : 0;
+}
+
 int FindOption(const char* commandLine, char letter, char* value) {
     return FindOptionIn(commandLine, letter, value);
 }
@@ -92,4 +98,12 @@ int OptionValueRunsToEnd(const char* commandLine, char letter) {
 
 int OptionValueRunsToEnd(const WideChar* commandLine, char letter) {
     return RunsToEnd(commandLine, letter);
+}
+
+int OptionPosition(const char* commandLine, char letter) {
+    return PositionOf(commandLine, letter);
+}
+
+int OptionPosition(const WideChar* commandLine, char letter) {
+    return PositionOf(commandLine, letter);
 }

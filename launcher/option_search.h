@@ -17,3 +17,8 @@ int FindOption(const WideChar* commandLine, char letter, WideChar* value);
 // such a value may have been cut short too.
 int OptionValueRunsToEnd(const char* commandLine, char letter);
 int OptionValueRunsToEnd(const WideChar* commandLine, char letter);
+
+// Where the option was found: the place of its "-" or "/" in commandLine, 1
+// for the first character; 0 when the option is absent.
+int OptionPosition(const char* commandLine, char letter);
+int OptionPosition(const WideChar* commandLine, char letter);

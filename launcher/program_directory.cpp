@@ -3,16 +3,10 @@
 
 #include <windows.h>
 
-#include "common/message_box.h"
 #include "common/run_state.h"
 #include "common/text.h"
 
 int GetProgramDirectory(char* directory) {
-    // Room for the label and a whole path, so the box never shows a cut path.
-    char text[PathBufferSize + 32];
-    (void)FormatText(text, sizeof text, "ProgramPointer: %s\n", RunState.ProgramPath);
-    ShowDiagnostic(text, ShortTitle);
-
     directory[0] = '\0';
     if (RunState.ProgramPath[0] == '\0') {
         return 0;

@@ -178,6 +178,36 @@ TEST(InstallPackage, DestinationOptionDirectoriesKeepTheirFiles) {
     EXPECT_TRUE(PathExists(colon + "\\SETUP.EXE"));
 }
 
+// An existing D directory is reused whatever its spelling: written with a
+// trailing backslash (as a shell completes a folder's name), by the second
+// run into it, silent and interactive, with and without "exitcode.tag".
+TEST(InstallPackage, ExistingOutputDirectoryWithATrailingBackslashIsReused) {
+    Package package = MakePackage("reuse-backslash", "installer.zip");
+    ASSERT_FALSE(package.dir.empty());
+    const std::string out = MakeScratchDirectory("reuse-backslash-out");
+    ASSERT_TRUE(RemoveDirectoryA(out.c_str()));
+    const struct {
+        const char* args;
+        bool tagged;
+    } runs[] = {{"-s", false}, {"-s", true}, {"", false}, {"", true}};
+    for (const auto& run : runs) {
+        SCOPED_TRACE(std::string(run.args) + (run.tagged ? " exitcode.tag" : ""));
+        if (run.tagged) {
+            ASSERT_TRUE(WriteTextFile(package.dir + "\\exitcode.tag", ""));
+        } else {
+            DeleteFileA((package.dir + "\\exitcode.tag").c_str());
+        }
+        ASSERT_TRUE(WriteTextFile(package.log, ""));
+        RunResult result = RunAndRecord(SetupRun(package, std::string(run.args) + " -d" + out + "\\"));
+        EXPECT_EQ(result.exitCode, run.tagged ? 0UL : 1UL) << Describe(result);
+        const std::vector<std::string> lines = LogLines(package.log);
+        ASSERT_GE(lines.size(), 3U);
+        EXPECT_EQ(lines[1], "cwd: " + out);
+        EXPECT_EQ(lines[2], "payload: present");
+    }
+    EXPECT_FALSE(PathExists(package.quiller));
+}
+
 // PostProcess.cmd runs after the installer, in the working directory, however
 // the installer fared; once the package is extracted nothing stops the
 // sequence, and the exit code is 1.
@@ -220,6 +250,9 @@ TEST(InstallPackage, PostProcessAndFailuresThatDoNotStopTheSequence) {
         EXPECT_EQ(LogLines(package.log), expected);
         if (c.debug) {
             EXPECT_EQ(ProgramsStarted(result), started) << Describe(result);
+            // A complete removal is no news: only the log has it.
+            EXPECT_EQ(FindBox(result, "Velmora Quillet", "Removed: " + package.quiller), -1)
+                << Describe(result);
         } else {
             EXPECT_TRUE(result.boxes.empty()) << Describe(result);
         }
@@ -252,15 +285,23 @@ TEST(InstallPackage, SpacesInPackageAndTemporaryDirectories) {
 
 // The installer's primary thread ends while another of its threads holds a
 // file open: that file and the directories above it stay, the rest goes.
-// The log names what stayed, and how much.
+// Where no job can be had, an installer whose primary thread has ended is
+// waited for only a moment more, and a file it still holds stays. The log
+// names what stayed, and how much.
 TEST(InstallPackage, FileHeldOpenByALingeringInstallerStays) {
     Package package = MakePackage("lingering", "installer.zip");
     ASSERT_FALSE(package.dir.empty());
-    ASSERT_TRUE(WriteTextFile(package.dir + "\\log.tag", ""));
-    // A lingering installer is waited for only a moment.
-    const DWORD start = GetTickCount();
-    RunResult result = RunAndRecord(SetupRun(package, "-s", "linger"));
-    EXPECT_LT(GetTickCount() - start, 20000UL);
+    ASSERT_TRUE(CopyFileTo(TestProgramDirectory() + "\\setup_limits.exe", package.dir + "\\setup.exe"));
+    for (const char* tag : {"nt4.tag", "w2k.tag", "wxp.tag", "x64.tag", "s23.tag", "vst.tag", "log.tag"}) {
+        ASSERT_TRUE(WriteTextFile(package.dir + "\\" + tag, ""));
+    }
+    // A lingering installer is waited for only a moment, not for its full
+    // limit (over half an hour): past the harness's two minutes setup.exe
+    // would be killed.
+    RunOptions options = SetupRun(package, "-s", "linger");
+    options.env.push_back({"SETUP_TEST_NO_JOBS", "1"});
+    RunResult result = RunAndRecord(options);
+    EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 1UL);
     std::vector<std::string> logs = LogsIn(package.temp);
     ASSERT_EQ(logs.size(), 1U);
@@ -575,11 +616,13 @@ TEST(Unattended, ExitCodeTagReportsTheOutcome) {
         {"exit-7-untagged", "installer.zip", "exit=7", false, 1},
         {"postprocess-fails", "installer.zip", "failing-postprocess", true, 5},
         {"reboot-postprocess-fails", "installer.zip", "exit=1641 failing-postprocess", true, 5},
+        // Both ask for a restart: the one begun outweighs the one to come.
+        {"reboot-postprocess-restart", "installer.zip", "exit=1641 restart-postprocess", true, 1641},
         {"both-fail", "installer.zip", "exit=7 failing-postprocess", true, 7},
         // The primary thread ends first; the process's own code counts.
         {"late-exit", "installer.zip", "late-exit exit=9", true, 9},
-        // What a process that has not ended reports: never passed on.
-        {"still-active", "installer.zip", "exit=259", true, 1460},
+        // What an agent reads as "still running": never passed on.
+        {"still-active", "installer.zip", "exit=259", true, 1603},
         {"no-installer", "nosetup.zip", "", true, ERROR_FILE_NOT_FOUND},
     };
     for (const auto& c : cases) {
@@ -742,12 +785,16 @@ TEST(InstallPackage, FailedExtractionInstallsNothing) {
     }
 }
 
-// A D directory that is the package directory, in another spelling, or that
-// holds it is never extracted into: the package's own setup.exe would be
-// taken for SETUP.EXE. Nor is one below a missing parent. Nothing is
-// extracted or run; with "exitcode.tag" the exit code is 82, and debug mode
-// says why.
+// A D directory that is the package directory, in another spelling or
+// through a link, or that holds it is never extracted into: the package's own
+// setup.exe would be taken for SETUP.EXE. Nor is one below a missing parent.
+// Nothing is extracted or run; with "exitcode.tag" the exit code is 82, and
+// debug mode says why.
 TEST(InstallPackage, OutputDirectoryThatHoldsThePackageOrCannotBeMade) {
+    // An earlier run's link: the harness's removal leaves it.
+    ASSERT_TRUE(RemoveWithLinks("own-link"));
+    const std::string links = MakeScratchDirectory("own-link");
+    ASSERT_FALSE(links.empty());
     const std::string outer = MakeScratchDirectory("own-outer");
     ASSERT_FALSE(outer.empty());
     Package package = MakePackage("own-outer-made", "postprocess.zip");
@@ -755,6 +802,7 @@ TEST(InstallPackage, OutputDirectoryThatHoldsThePackageOrCannotBeMade) {
     // The package one level down, so that its parent is a directory of this test's own.
     const std::string dir = outer + "\\Package Dir";
     ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+    ASSERT_TRUE(MakeLink(links, "\"../own-outer/Package Dir\"", "package"));
     for (const char* name : {"setup.exe", "unzip.exe", "package.zip"}) {
         ASSERT_TRUE(CopyFileTo(package.dir + "\\" + name, dir + "\\" + name));
     }
@@ -776,6 +824,8 @@ TEST(InstallPackage, OutputDirectoryThatHoldsThePackageOrCannotBeMade) {
         {upper, "Output directory holds the package; nothing installed."},
         {shortForm, "Output directory holds the package; nothing installed."},
         {outer, "Output directory holds the package; nothing installed."},
+        {"\\\\?\\" + dir, "Output directory holds the package; nothing installed."},
+        {links + "\\package", "Output directory holds the package; nothing installed."},
         {outer + "\\missing\\out", "Working directory cannot be made; nothing installed."},
     };
     for (const auto& c : cases) {
@@ -794,6 +844,7 @@ TEST(InstallPackage, OutputDirectoryThatHoldsThePackageOrCannotBeMade) {
         EXPECT_EQ(EntriesOf(outer), std::vector<std::string>{"Package Dir"});
         EXPECT_EQ(ReadTextFile(package.log), "");
     }
+    EXPECT_TRUE(RemoveWithLinks("own-link"));
 }
 
 namespace {
@@ -812,29 +863,6 @@ std::vector<std::string> LogEvents(const std::string& dir) {
 
 bool HasEvent(const std::vector<std::string>& events, const std::string& event) {
     return std::find(events.begin(), events.end(), event) != events.end();
-}
-
-struct ConcurrentRun {
-    RunOptions options;
-    RunResult result;
-};
-
-DWORD WINAPI RunInThread(LPVOID param) {
-    ConcurrentRun* run = static_cast<ConcurrentRun*>(param);
-    run->result = RunAndRecord(run->options);
-    return 0;
-}
-
-// Starts every run at the same time and returns once all have ended.
-void RunTogether(std::vector<ConcurrentRun>& runs) {
-    std::vector<HANDLE> threads;
-    for (ConcurrentRun& run : runs) {
-        threads.push_back(CreateThread(nullptr, 0, RunInThread, &run, 0, nullptr));
-    }
-    WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
-    for (HANDLE thread : threads) {
-        CloseHandle(thread);
-    }
 }
 
 // The entries a round left in the temporary directory temp (scratch name
@@ -868,18 +896,17 @@ TEST(InstallPackage, NoOneRenamesTheWorkingDirectoryMeanwhile) {
 // Runs the runs together, rounds times, each run's temporary directory the
 // scratch directory tempName; returns in how many rounds something was left
 // there, and in firstLeft the first thing.
-int RoundsWithLeftovers(std::vector<ConcurrentRun>& runs, const std::string& tempName, int rounds,
+int RoundsWithLeftovers(std::vector<RunOptions>& runs, const std::string& tempName, int rounds,
                         std::string* firstLeft) {
     const std::string temp = MakeScratchDirectory(tempName);
-    for (ConcurrentRun& run : runs) {
-        run.options.env[0].second = temp;
-        run.options.env[1].second = temp;
+    for (RunOptions& run : runs) {
+        run.env[0].second = temp;
+        run.env[1].second = temp;
     }
     int roundsWithLeftovers = 0;
     for (int round = 0; round < rounds; ++round) {
-        RunTogether(runs);
-        for (const ConcurrentRun& run : runs) {
-            EXPECT_EQ(run.result.exitCode, 1UL);
+        for (const RunResult& result : RunAllAndRecord(runs)) {
+            EXPECT_EQ(result.exitCode, 1UL);
         }
         std::vector<std::string> left = TakeLeftovers(tempName, temp);
         if (!left.empty()) {
@@ -968,6 +995,21 @@ TEST(Unattended, TheLogSaysWhyARunFailed) {
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back(), "Exit code: 1603: extraction failed");
 
+    // "-H" inside the D value asks for the usage box: nothing is installed,
+    // and the log says which characters asked for it, and where.
+    for (const std::string& log : LogsIn(failed.temp)) {
+        ASSERT_TRUE(DeleteFileA((failed.temp + "\\" + log).c_str()));
+    }
+    const std::string args = "-s -d\"C:\\Program Files\\Web-Host\"";
+    options = SetupRun(failed, args);
+    options.currentDir = launch;
+    result = RunAndRecord(options);
+    EXPECT_EQ(result.exitCode, 87UL);
+    events = LogEvents(failed.temp);
+    EXPECT_TRUE(HasEvent(events, "Usage box shown: option H at 27 of: " + args));
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back(), "Exit code: 87: usage shown");
+
     // UnZip's 1 is a warning: the installation goes on (here to a SETUP.EXE
     // the stand-in never extracted), and the log says so.
     options = SetupRun(failed, "-s", "exit=1");
@@ -982,50 +1024,204 @@ TEST(Unattended, TheLogSaysWhyARunFailed) {
     EXPECT_TRUE(HasEvent(events, failed.quiller + "\\SETUP.EXE -s -SMS: could not be started (error 2)"));
 }
 
+namespace {
+
+// A package of the build of setup.exe that takes its limits from the
+// environment, with every version tag, exitcode.tag and log.tag as files.
+Package MakeLimitsPackage(const std::string& name, const std::string& archive) {
+    Package package = MakePackage(name, archive);
+    if (package.dir.empty() ||
+        !CopyFileTo(TestProgramDirectory() + "\\setup_limits.exe", package.dir + "\\setup.exe")) {
+        package.dir.clear();
+    }
+    for (const char* tag :
+         {"nt4.tag", "w2k.tag", "wxp.tag", "x64.tag", "s23.tag", "vst.tag", "exitcode.tag", "log.tag"}) {
+        if (!package.dir.empty() && !WriteTextFile(package.dir + "\\" + tag, "")) {
+            package.dir.clear();
+        }
+    }
+    return package;
+}
+
+// The events of the log that start with prefix.
+std::vector<std::string> EventsStarting(const std::vector<std::string>& events, const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const std::string& event : events) {
+        if (event.compare(0, prefix.size(), prefix) == 0) {
+            found.push_back(event);
+        }
+    }
+    return found;
+}
+
+std::string AllOf(const std::vector<std::string>& lines) {
+    std::string all;
+    for (const std::string& line : lines) {
+        all += line + "\n";
+    }
+    return all;
+}
+
+// The installer's log once it holds count lines (30 s at most).
+std::vector<std::string> LogLinesOnce(const std::string& path, size_t count) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < 300 && (lines = LogLines(path)).size() < count; ++i) {
+        Sleep(100);
+    }
+    return lines;
+}
+
+}  // namespace
+
 // A child still running at its time limit (lowered here, in a build of
 // setup.exe that takes its limits from the environment) is reported as such
-// in the log, and with "exitcode.tag" as 1460; after the extractor nothing
-// else runs.
+// in the log, and with "exitcode.tag" as 1460. The extractor is ended with
+// what it started, and the working directory goes; an installer, or a
+// process it started that carries on, is never ended: PostProcess.cmd does
+// not run and the working directory stays, named in the log.
 TEST(Unattended, ChildStillRunningAtItsLimit) {
     const struct {
         const char* name;
-        bool extractor;  // the extractor sleeps, else the installer
-    } cases[] = {{"limit-extractor", true}, {"limit-installer", false}};
+        bool extractor;  // the extractor is the program of the mode, else SETUP.EXE
+        const char* mode;
+        const char* runsOn;  // what still runs at the limit, else nullptr: the child itself
+    } cases[] = {{"limit-extractor", true, "second=6000 sleep=6000", nullptr},
+                 {"limit-installer", false, "sleep=4000", nullptr},
+                 {"limit-grandchild", false, "second=4000", "SETUP.EXE"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Package package = MakePackage(c.name, "installer.zip");
+        Package package = MakeLimitsPackage(c.name, "postprocess.zip");
         ASSERT_FALSE(package.dir.empty());
-        ASSERT_TRUE(CopyFileTo(TestProgramDirectory() + "\\setup_limits.exe", package.dir + "\\setup.exe"));
-        for (const char* tag :
-             {"nt4.tag", "w2k.tag", "wxp.tag", "x64.tag", "s23.tag", "vst.tag", "exitcode.tag", "log.tag"}) {
-            ASSERT_TRUE(WriteTextFile(package.dir + "\\" + tag, ""));
-        }
         if (c.extractor) {
             ASSERT_TRUE(
                 CopyFileTo(TestProgramDirectory() + "\\record_installer.exe", package.dir + "\\unzip.exe"));
         }
-        RunOptions options = SetupRun(package, "-s", "sleep=4000");
-        options.env.push_back({"SETUP_TEST_LIMITS", c.extractor ? "1500 60000" : "60000 1500"});
+        RunOptions options = SetupRun(package, "-s", c.mode);
+        options.env.push_back({"SETUP_TEST_LIMITS", c.extractor ? "3000 60000" : "60000 1500"});
         RunResult result = RunAndRecord(options);
         EXPECT_EQ(result.exitCode, 1460UL);
         const std::string child = c.extractor ? package.dir + "\\unzip.exe -o \"" + package.dir +
                                                     "\\package.zip\" -d " + package.quiller
                                               : package.quiller + "\\SETUP.EXE -s -SMS";
+        const std::string limit = c.extractor ? "3" : "1";
         const std::vector<std::string> events = LogEvents(package.temp);
-        std::string all;
-        for (const std::string& event : events) {
-            all += event + "\n";
+        if (c.runsOn == nullptr) {
+            EXPECT_TRUE(HasEvent(events, child + ": still running at the limit of " + limit + " seconds"))
+                << AllOf(events);
+        } else {
+            EXPECT_TRUE(HasEvent(events, child + ": exit code 0")) << AllOf(events);
+            EXPECT_EQ(
+                EventsStarting(events, child + ": still running: " + c.runsOn + " (pid ").size(),
+                1U)
+                << AllOf(events);
         }
-        EXPECT_TRUE(HasEvent(events, child + ": still running at the limit of 1 seconds")) << all;
-        // Let the sleeper end, and see that it was the only program started.
-        std::vector<std::string> lines;
-        for (int i = 0; i < 300 && (lines = LogLines(package.log)).size() < 5; ++i) {
-            Sleep(100);
+        const std::vector<std::string> started = LogLines(package.log);
+        ASSERT_FALSE(started.empty());
+        EXPECT_EQ(started[0], "installer: " + child);
+        if (c.extractor) {
+            // It and the process it started were ended: neither logs again.
+            Sleep(7000);
+            EXPECT_EQ(LogLines(package.log), started);
+            EXPECT_EQ(started.size(), 4U) << ReadTextFile(package.log);
+            EXPECT_FALSE(PathExists(package.quiller));
+            continue;
         }
+        // Nothing was ended, and nothing ran after it: the working directory
+        // is still there for the program at work.
+        EXPECT_TRUE(HasEvent(events, "Left in place, in use: " + package.quiller))
+            << AllOf(events);
+        EXPECT_TRUE(PathExists(package.quiller + "\\payload.txt"));
+        const std::vector<std::string> lines = LogLinesOnce(package.log, 5);
         ASSERT_EQ(lines.size(), 5U) << ReadTextFile(package.log);
-        EXPECT_EQ(lines[0], "installer: " + child);
-        EXPECT_EQ(lines[4], "slept");
+        EXPECT_EQ(lines[4], c.runsOn == nullptr ? "slept" : "second: payload present");
+        Sleep(500);
+        EXPECT_EQ(LogLines(package.log).size(), 5U) << "PostProcess.cmd ran: " << ReadTextFile(package.log);
     }
+}
+
+// A bootstrapper: SETUP.EXE starts a second process (a copy of itself, from
+// the working directory or from TEMP) and ends at once; 3 s later the second
+// reads its data from the working directory. The run waits for it:
+// PostProcess.cmd runs after it, then the directory goes; the log names it.
+TEST(InstallPackage, BootstrapperHandsOffToASecondProcess) {
+    const struct {
+        const char* name;
+        const char* args;
+        const char* mode;
+        const char* program;  // the second process's program
+    } cases[] = {{"handoff-silent", "-s", "second=3000", "SETUP.EXE"},
+                 {"handoff-interactive", "", "second=3000", "SETUP.EXE"},
+                 {"handoff-temp", "-s", "second=3000 second-temp", "boot-"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Package package = MakePackage(c.name, "postprocess.zip", {"exitcode.tag", "log.tag"});
+        ASSERT_FALSE(package.dir.empty());
+        RunOptions options = SetupRun(package, c.args, c.mode);
+        options.leaveOpen = {kProductTitle};
+        RunResult result = RunAndRecord(options);
+        EXPECT_EQ(result.exitCode, 0UL) << Describe(result);
+        const std::vector<std::string> lines = LogLines(package.log);
+        ASSERT_EQ(lines.size(), 6U) << ReadTextFile(package.log);
+        EXPECT_EQ(lines[4], "second: payload present");
+        EXPECT_EQ(lines[5], "postprocess: " + package.quiller);
+        EXPECT_FALSE(PathExists(package.quiller));
+        const std::vector<std::string> events = LogEvents(package.temp);
+        const std::string installer = package.quiller + "\\SETUP.EXE" + (c.args[0] != '\0' ? " -s -SMS" : "");
+        const std::vector<std::string> handOff =
+            EventsStarting(events, installer + ": 1 process it started ran on for ");
+        ASSERT_EQ(handOff.size(), 1U) << AllOf(events);
+        EXPECT_NE(handOff[0].find(std::string(" s: ") + c.program), std::string::npos) << handOff[0];
+        EXPECT_EQ(events.back(), "Exit code: 0: installed");
+    }
+}
+
+// The application an installer starts at its end, from outside the
+// installation locations, is not waited for, and the log names it; with
+// "waitall.tag" every process counts.
+TEST(InstallPackage, TheApplicationAnInstallerStartsIsWaitedForOnlyWithWaitAll) {
+    for (bool waitAll : {false, true}) {
+        SCOPED_TRACE(waitAll ? "waitall" : "default");
+        Package package = MakePackage(waitAll ? "app-waitall" : "app-default", "installer.zip",
+                                      {"exitcode.tag", "log.tag"});
+        ASSERT_FALSE(package.dir.empty());
+        if (waitAll) {
+            ASSERT_TRUE(WriteTextFile(package.dir + "\\waitall.tag", ""));
+        }
+        RunOptions options = SetupRun(package, "-s", "app=4000");
+        options.env.push_back({"SETUP_TEST_APP", TestProgramDirectory() + "\\record_installer.exe"});
+        RunResult result = RunAndRecord(options);
+        EXPECT_EQ(result.exitCode, 0UL);
+        const std::vector<std::string> events = LogEvents(package.temp);
+        const std::string installer = package.quiller + "\\SETUP.EXE -s -SMS: ";
+        EXPECT_EQ(LogLines(package.log).back() == "app: done", waitAll) << ReadTextFile(package.log);
+        EXPECT_EQ(EventsStarting(events, installer + "not waited for: record_installer.exe (pid ").size(),
+                  waitAll ? 0U : 1U)
+            << AllOf(events);
+        EXPECT_EQ(EventsStarting(events, installer + "1 process it started ran on for ").size(),
+                  waitAll ? 1U : 0U)
+            << AllOf(events);
+        EXPECT_FALSE(PathExists(package.quiller));
+        // Let the application end before its directory's test is done.
+        EXPECT_EQ(LogLinesOnce(package.log, 5).back(), "app: done");
+    }
+}
+
+// Where no job can be had (NT 4.0 has none), each child is waited for as
+// before, and the log says so.
+TEST(InstallPackage, WithoutJobsEachChildAloneIsWaitedFor) {
+    Package package = MakeLimitsPackage("no-jobs", "postprocess.zip");
+    ASSERT_FALSE(package.dir.empty());
+    RunOptions options = SetupRun(package, "-s");
+    options.env.push_back({"SETUP_TEST_NO_JOBS", "1"});
+    RunResult result = RunAndRecord(options);
+    EXPECT_EQ(result.exitCode, 0UL);
+    const std::vector<std::string> events = LogEvents(package.temp);
+    EXPECT_EQ(EventsStarting(events, package.dir + "\\unzip.exe").size(), 3U) << AllOf(events);
+    EXPECT_TRUE(
+        HasEvent(events, package.quiller + "\\SETUP.EXE -s -SMS: no job: its own process only"))
+        << AllOf(events);
+    EXPECT_EQ(LogLines(package.log).back(), "postprocess: " + package.quiller);
+    EXPECT_FALSE(PathExists(package.quiller));
 }
 
 // Two packages installed at the same time, and one whose PostProcess.cmd
@@ -1039,13 +1235,14 @@ TEST(InstallPackage, ConcurrentAndChainedRunsLeaveNothingInTemp) {
     for (const Package* package : {&first, &second, &chain, &chained}) {
         ASSERT_FALSE(package->dir.empty());
     }
-    std::vector<ConcurrentRun> runs(3);
-    runs[0].options = SetupRun(first, "-s");
-    runs[1].options = SetupRun(second, "-s");
-    runs[2].options = SetupRun(chain, "-s");
-    runs[2].options.env.push_back({"SETUP_TEST_SECOND", chained.dir});
+    std::vector<RunOptions> runs = {SetupRun(first, "-s"), SetupRun(second, "-s"), SetupRun(chain, "-s")};
+    runs[2].env.push_back({"SETUP_TEST_SECOND", chained.dir});
     std::string firstLeft;
     EXPECT_EQ(RoundsWithLeftovers(runs, "together-temp", 50, &firstLeft), 0) << firstLeft;
+    // The runs overlapped: now and then one of the two found QUILLER taken by
+    // another and made a name of its own.
+    EXPECT_NE((ReadTextFile(first.log) + ReadTextFile(second.log)).find("\\together-temp\\QUILLER-"),
+              std::string::npos);
 }
 
 // Started without a console, as from Explorer: the console that

@@ -15,6 +15,11 @@ mkdir -p "$installer"
 cp -r "$source_dir/tools/demo/files" "$source_dir/tools/demo/PostProcess.cmd" "$installer/"
 cp "$build/sample_installer.exe" "$installer/SETUP.EXE"
 
+# pack.exe's manual names only what pack.exe does: no signing.
+help=$("$source_dir/scripts/wine-run" win32 "$build" "$build/pack.exe" --help 2>/dev/null)
+grep -q 'pack stamp SETUP.EXE' <<<"$help" || { echo "FAIL: pack.exe --help: $help"; exit 1; }
+! grep -q -e '--sign' -e 'SIGNING' <<<"$help" || { echo "FAIL: pack.exe --help names signing"; exit 1; }
+
 windows() { WINEPREFIX=$build/wineprefix /usr/lib/wine/wine64 winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 "$source_dir/scripts/wine-run" win32 "$build" "$build/pack.exe" build \
     "$(windows "$installer")" "$(windows "$scratch/package")" wxp.tag vst.tag 2>&1 |

@@ -11,9 +11,9 @@ build=$1
 arch=$2
 scratch=$(mktemp -d "$build/pack-names.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
-wine=/usr/lib/wine/wine64
-[ "$arch" = win32 ] && wine=/usr/lib/wine/wine
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all
+# The build's own way to run its programs: where 32-bit code cannot run
+# natively, the i686 build runs through run-i686.
+wine_run=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/wine-run
 names=("Léame.txt" "Über.ini" "Łódź.txt" "Rafał.txt" "Привет.txt" "日本語.txt" "中文.txt" "😀.txt")
 # The code page Wine takes from each locale, and the names it must restore.
 declare -A exact=(
@@ -37,7 +37,7 @@ for locale in C.UTF-8 pl_PL.UTF-8 ru_RU.UTF-8 ja_JP.UTF-8 zh_CN.UTF-8 hi_IN.UTF-
         out=$scratch/out-$locale-$i
         mkdir -p "$out"
         code=0
-        (cd "$scratch" && LANG=$locale LC_ALL=$locale "$wine" "$build/unzip.exe" -o "$i.zip" -d "out-$locale-$i") \
+        (cd "$scratch" && SETUP_WINE_LOCALE=$locale "$wine_run" "$arch" "$build" "$build/unzip.exe" -o "$i.zip" -d "out-$locale-$i") \
             >"$scratch/log" 2>&1 || code=$?
         got=$(cd "$out" && find . -type f | sed 's|^\./||')
         if [ "$got" = "docs/$name" ] && [ "$code" = 0 ] && [ "$(cat "$out/docs/$name")" = "$name" ]; then
@@ -66,7 +66,7 @@ python3 -c 'import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], "w") as z: z.writestr(sys.argv[2], "long")' "$scratch/long.zip" "$long"
 mkdir -p "$scratch/out-long"
 code=0
-(cd "$scratch" && LANG=C.UTF-8 LC_ALL=C.UTF-8 "$wine" "$build/unzip.exe" -o long.zip -d out-long) >"$scratch/log" 2>&1 ||
+(cd "$scratch" && "$wine_run" "$arch" "$build" "$build/unzip.exe" -o long.zip -d out-long) >"$scratch/log" 2>&1 ||
     code=$?
 if [ "$code" != 0 ] && [ -z "$(find "$scratch/out-long" -type f)" ] &&
     grep -q "this UTF-8 name is too long in this system's code page" "$scratch/log" &&

@@ -25,7 +25,9 @@ seq 1 3000 >"$installer/docs/sub/numbers.txt"
 printf 'locked' >"$installer/docs/locked.txt"
 chmod 0444 "$installer/docs/locked.txt"
 
-windows() { WINEPREFIX=$build/wineprefix /usr/lib/wine/wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+# Wine's drive Z: is the Unix root; worked out here, since a 32-bit winepath
+# cannot be run directly where the build runs through run-i686.
+windows() { local p; p=$(realpath -m -- "$1"); printf 'Z:%s' "${p//\//\\}"; }
 pack_exe() {
     "$source_dir/scripts/wine-run" win32 "$build" "$build/pack.exe" "$@" 2>&1 | tr -d '\r' |
         grep -v 'FS volume label and serial are not available'

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_check.h"
-#include "tools/pack/zip_directory.h"
+#include "tools/pack/formats/little_endian.h"
+#include "tools/pack/formats/zip_directory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > 4096) {

@@ -22,8 +22,17 @@ const char kScratchRoot[] = "C:\\setup-tests";
 const char kSeenProperty[] = "SetupTestHarnessBox";
 // Tests run side by side in one Wine prefix, so whatever a program reads
 // from the prefix at start-up is set per run, by one test at a time, under
-// this mutex (see ReportedVersionGate).
+// this mutex and these slots (see ReportedVersionGate).
 const wchar_t kVersionMutex[] = L"setup-tests-reported-version";
+const wchar_t kProgramSlotsName[] = L"setup-tests-running-programs";
+const LONG kProgramSlots = 64;
+// A slot is lost for good when a test process dies holding it (a semaphore
+// has no owner): a start that sets a version, and so holds the mutex while it
+// waits for every slot, waits at most this long, so that one lost slot never
+// stalls every other test for minutes.
+const DWORD kSlotWaitMs = 60 * 1000;
+// Starts of one program, when Wine fails them (see RunAndRecord).
+const unsigned kStartTries = 3;
 // Every scratch name a test has made, kept in the prefix for good, so that a
 // test looking for strays beside its own scratch directories can tell them
 // from the other tests' ones.
@@ -349,33 +358,74 @@ static std::wstring ReportedVersionFor(const std::wstring& exeName) {
 }
 
 // Wine reads the version a program is told from the prefix's registry, once,
-// as the process starts. Tests that run side by side share the prefix, so the
-// value is only there while a program of the test that asked for it starts:
-// the gate holds a mutex every program start of every test takes, sets the
-// value this test wants (or none: the prefix's own version) and, for a value,
-// removes it again only once that program has ended.
+// as the process starts, by its file name: the value for "setup.exe" reaches
+// every setup.exe that starts while it is there, a test's own or another's,
+// and a program's children too (the installer SETUP.EXE, a chained setup.exe
+// that PostProcess.cmd starts). Nor does the program read it before
+// CreateProcess returns, but at some moment after. So the gate is a lock of
+// readers and writers over the whole prefix. A start with the prefix's own
+// version reads: it takes one slot of a semaphore and keeps it until its
+// program has ended. A start that sets a value writes: it takes every slot,
+// that is, waits until no such program (nor its children, which it waits
+// for) still runs, sets the value and keeps the slots until its program has
+// ended, then removes the value. Every start takes a mutex first, which a
+// writer keeps to the end, so that starts after a waiting writer wait too.
 class ReportedVersionGate {
 public:
     explicit ReportedVersionGate(const std::wstring& exe)
-        : mutex_(CreateMutexW(NULL, FALSE, kVersionMutex)), key_(AppDefaultsKey(exe)) {
+        : mutex_(CreateMutexW(NULL, FALSE, kVersionMutex)),
+          slots_(CreateSemaphoreW(NULL, kProgramSlots, kProgramSlots, kProgramSlotsName)),
+          key_(AppDefaultsKey(exe)) {
         // WAIT_ABANDONED, a test that died holding it, gives it to us all the same.
         if (mutex_ != NULL) {
             WaitForSingleObject(mutex_, INFINITE);
         }
         version_ = ReportedVersionFor(exe);
         set_ = !version_.empty();
+        TakeSlots(set_ ? kProgramSlots : 1);
         SetUserValue(key_, L"Version", version_);
     }
     ReportedVersionGate(const ReportedVersionGate&) = delete;
     ReportedVersionGate& operator=(const ReportedVersionGate&) = delete;
-    ~ReportedVersionGate() { Open(); }
-
-    // Removes the value and lets the next program start.
-    void Open() {
+    ~ReportedVersionGate() {
         if (set_) {
             SetUserValue(key_, L"Version", L"");
-            set_ = false;
         }
+        if (slots_ != NULL) {
+            if (held_ > 0) {
+                ReleaseSemaphore(slots_, held_, NULL);
+            }
+            CloseHandle(slots_);
+        }
+        ReleaseMutexOnce();
+    }
+
+    // Once the program has started: other starts may begin, unless this one
+    // set a value, which its program keeps until it ends.
+    void Started() {
+        if (!set_) {
+            ReleaseMutexOnce();
+        }
+    }
+
+private:
+    // A slot a test that died while its program ran never gives back: past
+    // the limit the start goes on, and says so.
+    void TakeSlots(LONG count) {
+        const DWORD start = GetTickCount();
+        while (slots_ != NULL && held_ < count) {
+            const DWORD waited = GetTickCount() - start;
+            if (waited >= kSlotWaitMs || WaitForSingleObject(slots_, kSlotWaitMs - waited) != WAIT_OBJECT_0) {
+                fprintf(stderr,
+                        "harness: another test's program still runs after %lu s; starting all the same\n",
+                        static_cast<unsigned long>(kSlotWaitMs / 1000));
+                return;
+            }
+            ++held_;
+        }
+    }
+
+    void ReleaseMutexOnce() {
         if (mutex_ != NULL) {
             ReleaseMutex(mutex_);
             CloseHandle(mutex_);
@@ -383,14 +433,9 @@ public:
         }
     }
 
-    // Whether a value is set: its program holds the gate until it ends. The
-    // first sign that Wine has read the value (the PEB's version) came, now
-    // and then, before the program's own reading under load, which then saw
-    // another test's value.
-    bool HoldsVersion() const { return set_; }
-
-private:
     HANDLE mutex_;
+    HANDLE slots_;
+    LONG held_ = 0;
     std::wstring key_;
     std::wstring version_;
     bool set_ = false;
@@ -434,28 +479,11 @@ static bool Mentions(const std::vector<std::pair<std::string, std::string>>& env
     return false;
 }
 
-RunResult RunAndRecord(const RunOptions& options) {
-    // Message boxes of this program close without Wine's wait for a window manager.
-    size_t slash = options.exe.find_last_of("\\/");
-    (void)SkipWindowManagerWait(slash == std::string::npos ? options.exe : options.exe.substr(slash + 1));
-    RunResult result;
-    std::string commandLine = "\"" + options.exe + "\"";
-    if (!options.args.empty()) {
-        commandLine += " " + options.args;
-    }
-    std::vector<std::pair<std::string, std::string>> env;
-    if (!Mentions(options.env, "TEMP") && !Mentions(options.env, "TMP")) {
-        const std::string temp = PrivateTempDirectory();
-        if (temp.empty()) {
-            result.startError = ERROR_DIRECTORY;
-            return result;
-        }
-        env = {{"TEMP", temp}, {"TMP", temp}};
-    }
-    env.insert(env.end(), options.env.begin(), options.env.end());
-    ReportedVersionGate gate(Widen(options.exe, options.utf8));
-    PROCESS_INFORMATION process;
-    ZeroMemory(&process, sizeof process);
+// Starts the program once; returns 0, or why it did not start.
+static DWORD StartProgram(const RunOptions& options, const std::string& commandLine,
+                          const std::vector<std::pair<std::string, std::string>>& env,
+                          PROCESS_INFORMATION* process) {
+    ZeroMemory(process, sizeof *process);
     BOOL started = FALSE;
     DWORD startError = 0;
     if (!options.utf8 && options.exeDir.empty()) {
@@ -475,9 +503,9 @@ RunResult RunAndRecord(const RunOptions& options) {
         if (!options.windowStation.empty()) {
             startup.lpDesktop = &desktop[0];
         }
-        started = CreateProcessA(
-            NULL, command.data(), NULL, NULL, FALSE, options.creationFlags, environment.data(),
-            options.currentDir.empty() ? NULL : options.currentDir.c_str(), &startup, &process);
+        started =
+            CreateProcessA(NULL, command.data(), NULL, NULL, FALSE, options.creationFlags, environment.data(),
+                           options.currentDir.empty() ? NULL : options.currentDir.c_str(), &startup, process);
         startError = started ? 0 : GetLastError();
     } else {
         std::wstring wideCommandLine = Widen(commandLine, options.utf8);
@@ -508,53 +536,151 @@ RunResult RunAndRecord(const RunOptions& options) {
         const DWORD ownLength = exeDir.empty() ? 0 : GetCurrentDirectoryW(MAX_PATH, ownDir);
         if (!exeDir.empty() &&
             (ownLength == 0 || ownLength >= MAX_PATH || !SetCurrentDirectoryW(exeDir.c_str()))) {
-            result.startError = ERROR_DIRECTORY;
-            return result;
+            return ERROR_DIRECTORY;
         }
         started =
             CreateProcessW(exeDir.empty() ? NULL : application.c_str(), command.data(), NULL, NULL, FALSE,
                            CREATE_UNICODE_ENVIRONMENT | options.creationFlags, environment.data(),
-                           currentDir.empty() ? NULL : currentDir.c_str(), &startup, &process);
+                           currentDir.empty() ? NULL : currentDir.c_str(), &startup, process);
         startError = started ? 0 : GetLastError();
         if (!exeDir.empty()) {
             SetCurrentDirectoryW(ownDir);
         }
     }
-    if (!started) {
+    return started ? 0 : startError;
+}
+
+namespace {
+
+// One program RunAllAndRecord started and watches.
+struct WatchedRun {
+    RunResult result;
+    HANDLE process = NULL;
+    DWORD pid = 0;
+    DWORD start = 0;
+    bool ended = true;  // until it has started
+    std::unique_ptr<ReportedVersionGate> gate;
+    std::vector<TrackedBox> tracked;
+    std::vector<HWND> retired;
+    unsigned nextMark = 0;
+};
+
+}  // namespace
+
+// Starts the program of options; on failure the run stays ended, with its
+// start error.
+static void StartRun(const RunOptions& options, WatchedRun& run) {
+    RunResult& result = run.result;
+    // Message boxes of this program close without Wine's wait for a window manager.
+    size_t slash = options.exe.find_last_of("\\/");
+    (void)SkipWindowManagerWait(slash == std::string::npos ? options.exe : options.exe.substr(slash + 1));
+    std::string commandLine = "\"" + options.exe + "\"";
+    if (!options.args.empty()) {
+        commandLine += " " + options.args;
+    }
+    std::vector<std::pair<std::string, std::string>> env;
+    if (!Mentions(options.env, "TEMP") && !Mentions(options.env, "TMP")) {
+        const std::string temp = PrivateTempDirectory();
+        if (temp.empty()) {
+            result.startError = ERROR_DIRECTORY;
+            return;
+        }
+        env = {{"TEMP", temp}, {"TMP", temp}};
+    }
+    env.insert(env.end(), options.env.begin(), options.env.end());
+    run.gate.reset(new ReportedVersionGate(Widen(options.exe, options.utf8)));
+    PROCESS_INFORMATION process;
+    DWORD startError = 0;
+    // Now and then Wine's own start of a process fails, the new process
+    // dying before any of its code ran (ERROR_INTERNAL_ERROR, under load):
+    // it is started again, and the output says so.
+    for (unsigned attempt = 1;; ++attempt) {
+        startError = StartProgram(options, commandLine, env, &process);
+        if (startError != ERROR_INTERNAL_ERROR || attempt == kStartTries) {
+            break;
+        }
+        ++result.startRetries;
+        fprintf(stderr, "harness: Wine could not start %s (error %lu); starting it again\n",
+                options.exe.c_str(), static_cast<unsigned long>(startError));
+        fflush(stderr);
+    }
+    if (startError != 0) {
         result.startError = startError;
-        return result;
+        run.gate.reset();
+        return;
     }
     CloseHandle(process.hThread);
-    if (!gate.HoldsVersion()) {
-        gate.Open();
-    }
+    // The gate is kept until the program ends: its slot, or with a version
+    // the whole gate, is held while it runs.
+    run.gate->Started();
+    run.process = process.hProcess;
+    run.pid = process.dwProcessId;
+    run.start = GetTickCount();
+    run.ended = false;
+}
 
-    std::vector<TrackedBox> tracked;
-    unsigned nextMark = 0;
-    std::vector<HWND> retired;
-    DWORD start = GetTickCount();
-    bool ended = false;
-    while (!ended) {
-        ended = WaitForSingleObject(process.hProcess, kPollMs) == WAIT_OBJECT_0;
-        if (!ended && GetTickCount() - start >= options.timeoutMs) {
-            Sweep(process.dwProcessId, false, options, result, tracked, retired, nextMark);
-            TerminateProcess(process.hProcess, kTimeoutExitCode);
-            WaitForSingleObject(process.hProcess, INFINITE);
-            result.timedOut = true;
-            ended = true;
-        }
-        Sweep(process.dwProcessId, ended, options, result, tracked, retired, nextMark);
-    }
-    for (const TrackedBox& box : tracked) {
+// Its exit code, the boxes still open, and the gate opened for the next start.
+static void FinishRun(WatchedRun& run) {
+    for (const TrackedBox& box : run.tracked) {
         if (!box.pressed) {
-            result.boxes[box.index].openAtExit = true;
+            run.result.boxes[box.index].openAtExit = true;
         }
     }
     DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    result.exitCode = exitCode;
-    CloseHandle(process.hProcess);
-    return result;
+    GetExitCodeProcess(run.process, &exitCode);
+    run.result.exitCode = exitCode;
+    CloseHandle(run.process);
+    run.gate.reset();
+}
+
+// All from the calling thread: where 32-bit Wine runs under qemu-user, a test
+// process whose threads each watched a program of their own crashed at once
+// (a thread ran with another's stack limits), so the programs that run at
+// the same time are watched in turn.
+std::vector<RunResult> RunAllAndRecord(const std::vector<RunOptions>& runs) {
+    std::vector<WatchedRun> watched(runs.size());
+    for (size_t i = 0; i < runs.size(); ++i) {
+        StartRun(runs[i], watched[i]);
+    }
+    for (;;) {
+        std::vector<HANDLE> running;
+        for (const WatchedRun& run : watched) {
+            if (!run.ended) {
+                running.push_back(run.process);
+            }
+        }
+        if (running.empty()) {
+            break;
+        }
+        WaitForMultipleObjects(static_cast<DWORD>(running.size()), running.data(), FALSE, kPollMs);
+        for (size_t i = 0; i < runs.size(); ++i) {
+            WatchedRun& run = watched[i];
+            if (run.ended) {
+                continue;
+            }
+            run.ended = WaitForSingleObject(run.process, 0) == WAIT_OBJECT_0;
+            if (!run.ended && GetTickCount() - run.start >= runs[i].timeoutMs) {
+                Sweep(run.pid, false, runs[i], run.result, run.tracked, run.retired, run.nextMark);
+                TerminateProcess(run.process, kTimeoutExitCode);
+                WaitForSingleObject(run.process, INFINITE);
+                run.result.timedOut = true;
+                run.ended = true;
+            }
+            Sweep(run.pid, run.ended, runs[i], run.result, run.tracked, run.retired, run.nextMark);
+            if (run.ended) {
+                FinishRun(run);
+            }
+        }
+    }
+    std::vector<RunResult> results;
+    for (WatchedRun& run : watched) {
+        results.push_back(std::move(run.result));
+    }
+    return results;
+}
+
+RunResult RunAndRecord(const RunOptions& options) {
+    return RunAllAndRecord({options}).front();
 }
 
 int FindBox(const RunResult& result, const std::string& title, const std::string& text) {
@@ -736,4 +862,58 @@ std::vector<std::string> SplitLines(const std::string& text) {
         start = end + 2;
     }
     return lines;
+}
+
+// Runs a Unix tool of the Wine host (Z:\bin\<commandLine>) in dir, and
+// waits until done() holds: Wine gives no handle to wait on for a Unix
+// process. Wine makes no links itself (CreateSymbolicLink is a stub) but
+// shows a Unix symbolic link to a directory as one: a directory with
+// FILE_ATTRIBUTE_REPARSE_POINT.
+bool RunUnixTool(const std::string& dir, const std::string& commandLine, const std::function<bool()>& done) {
+    std::string command = "Z:\\bin\\" + commandLine;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &startup,
+                        &child)) {
+        return false;
+    }
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    for (int i = 0; i < 200 && !done(); ++i) {
+        Sleep(50);
+    }
+    return done();
+}
+
+// Whether a listing of dir shows name.
+static bool Listed(const std::string& dir, const std::string& name) {
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA((dir + "\\*").c_str(), &entry);
+    bool found = false;
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            found = found || name == entry.cFileName;
+        } while (FindNextFileA(listing, &entry));
+        FindClose(listing);
+    }
+    return found;
+}
+
+// A link named name in dir to target, relative to dir, once a listing of dir
+// shows it too.
+bool MakeLink(const std::string& dir, const std::string& target, const std::string& name) {
+    const DWORD link = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    return RunUnixTool(dir, "ln -s " + target + " " + name, [&] {
+        return (GetFileAttributesA((dir + "\\" + name).c_str()) & link) == link && Listed(dir, name);
+    });
+}
+
+// Removes the scratch directory name, links and all.
+bool RemoveWithLinks(const std::string& name) {
+    const std::string root = "C:\\setup-tests";
+    CreateDirectoryA(root.c_str(), nullptr);
+    // There for certain, so that its going is rm's doing.
+    CreateDirectoryA((root + "\\" + name).c_str(), nullptr);
+    return RunUnixTool(root, "rm -rf " + name, [&] { return !PathExists(root + "\\" + name); });
 }

@@ -2,6 +2,7 @@
 #ifndef SETUP_TESTS_HARNESS_H
 #define SETUP_TESTS_HARNESS_H
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,7 +54,10 @@ struct RunOptions {
 
 struct RunResult {
     unsigned long startError = 0;  // GetLastError() of CreateProcessA; 0 when the program started
-    unsigned long exitCode = 0;    // kTimeoutExitCode after a kill
+    // Starts Wine failed with ERROR_INTERNAL_ERROR before this one; each is
+    // reported on stderr ("harness: Wine could not start ...").
+    unsigned startRetries = 0;
+    unsigned long exitCode = 0;  // kTimeoutExitCode after a kill
     bool timedOut = false;
     std::vector<BoxRecord> boxes;
 };
@@ -67,6 +71,11 @@ const unsigned long kTimeoutExitCode = 0xDEAD;
 // program is told the Windows version the test chose for its file name.
 RunResult RunAndRecord(const RunOptions& options);
 
+// Starts every program at once and watches them all as RunAndRecord does,
+// from the calling thread; returns once all have ended, the results in the
+// order of runs.
+std::vector<RunResult> RunAllAndRecord(const std::vector<RunOptions>& runs);
+
 // Index of the first box with exactly this title and text, or -1.
 int FindBox(const RunResult& result, const std::string& title, const std::string& text);
 
@@ -74,9 +83,11 @@ int FindBox(const RunResult& result, const std::string& title, const std::string
 // "win10", "nt40", "win98") RunAndRecord has Wine report to the programs of
 // this file name (any case) it starts for the running test process, through
 // HKCU\Software\Wine\AppDefaults\<exeName> "Version"; an empty version
-// gives them the prefix's own again. The value is there only while such a
-// program starts, so other tests running meanwhile, and programs started any
-// other way (the children of the program too), keep the prefix's version.
+// gives them the prefix's own again. Wine reads the value by file name, so
+// it reaches the program's children of that name too (a package's
+// SETUP.EXE). It is there only while such a program runs, and then no other
+// program of any test starts or still runs (see ReportedVersionGate in
+// harness.cpp): the other tests' programs always see the prefix's version.
 // Returns false when the registry key cannot be written.
 bool SetReportedWindowsVersion(const std::string& exeName, const std::string& version);
 
@@ -119,5 +130,19 @@ bool PathExists(const std::string& path);  // file or directory
 
 // The lines of a text with CR LF line ends, as the recording programs write them.
 std::vector<std::string> SplitLines(const std::string& text);
+
+// Runs a Unix tool of the Wine host (Z:\bin\<commandLine>) in dir, and
+// waits until done() holds. Wine makes no links itself (CreateSymbolicLink is
+// a stub) but shows a Unix symbolic link to a directory as one: a directory
+// with FILE_ATTRIBUTE_REPARSE_POINT.
+bool RunUnixTool(const std::string& dir, const std::string& commandLine, const std::function<bool()>& done);
+
+// A link named name in dir to target, relative to dir, once a listing of dir
+// shows it too.
+bool MakeLink(const std::string& dir, const std::string& target, const std::string& name);
+
+// Removes the scratch directory name, links and all: MakeScratchDirectory
+// leaves a link to a directory, which Wine cannot remove.
+bool RemoveWithLinks(const std::string& name);
 
 #endif

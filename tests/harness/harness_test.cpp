@@ -239,6 +239,60 @@ TEST(SetReportedWindowsVersion, ChangesVersionThatProgramSees) {
     EXPECT_TRUE(SetReportedWindowsVersion("show_box.exe", "")) << "deleting an absent value is no failure";
 }
 
+namespace {
+
+struct TimedRun {
+    RunOptions options;
+    RunResult result;
+    DWORD endedAt = 0;
+};
+
+DWORD WINAPI RunTimed(LPVOID param) {
+    TimedRun* run = static_cast<TimedRun*>(param);
+    run->result = RunAndRecord(run->options);
+    run->endedAt = GetTickCount();
+    return 0;
+}
+
+}  // namespace
+
+// A program started with the prefix's own version reads it at some moment
+// after its start, and its children later still: a start that sets a version
+// for the name waits until such a program has ended.
+TEST(SetReportedWindowsVersion, WaitsForProgramsStartedWithThePrefixsVersion) {
+    std::string scratch = MakeScratchDirectory("harness-version-wait");
+    ASSERT_TRUE(CopyFileTo(ShowBoxPath(), scratch + "\\other_box.exe"));
+    TimedRun plain;
+    plain.options = ShowBox("\"Plain Title\" %VER%");
+    plain.options.exe = scratch + "\\other_box.exe";
+    plain.options.leaveOpen = {"Plain Title"};
+    plain.options.timeoutMs = 3000;  // its box stays up until it is killed
+    HANDLE thread = CreateThread(NULL, 0, RunTimed, &plain, 0, NULL);
+    ASSERT_NE(thread, nullptr);
+    // Its program runs once its box is up.
+    for (int i = 0; i < 1500 && FindWindowA(NULL, "Plain Title") == NULL; ++i) {
+        Sleep(20);
+    }
+
+    ASSERT_TRUE(SetReportedWindowsVersion("other_box.exe", "win2k"));
+    RunOptions toldOptions = plain.options;
+    toldOptions.leaveOpen.clear();
+    toldOptions.timeoutMs = 60000;
+    RunResult told = RunAndRecord(toldOptions);
+    const DWORD toldEndedAt = GetTickCount();
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    EXPECT_TRUE(SetReportedWindowsVersion("other_box.exe", ""));
+
+    EXPECT_TRUE(plain.result.timedOut);
+    ASSERT_EQ(1u, plain.result.boxes.size());
+    EXPECT_EQ(std::string::npos, plain.result.boxes[0].text.find("5.0.")) << plain.result.boxes[0].text;
+    ASSERT_EQ(1u, told.boxes.size());
+    EXPECT_NE(std::string::npos, told.boxes[0].text.find("5.0.")) << told.boxes[0].text;
+    EXPECT_GE(static_cast<LONG>(toldEndedAt - plain.endedAt), 0)
+        << "the start that sets a version did not wait";
+}
+
 TEST(MakeScratchDirectory, StartsEmptyEvenOverReadOnlyLeftovers) {
     std::string scratch = MakeScratchDirectory("harness-scratch");
     ASSERT_EQ("C:\\setup-tests\\harness-scratch", scratch);

@@ -16,6 +16,7 @@
 //   late-exit          ends its primary thread at once and the process a
 //                      second later from another thread, with its exit code
 //   failing-postprocess  leaves a PostProcess.cmd that ends with code 5
+//   restart-postprocess  leaves a PostProcess.cmd that ends with code 3010
 //   names              leaves names the ANSI code page cannot spell (some of
 //                      which it spells as "..\victim.txt" and
 //                      "x\..\..\keepdir"), and files whose paths are longer
@@ -26,6 +27,19 @@
 //                      second thread after the primary thread has ended, until
 //                      the file <log>.release appears (60 s at most); then
 //                      logs "released"
+//   second=MS          starts a second process, a copy of itself from its own
+//                      directory, from its current directory, and ends without
+//                      waiting for it; MS milliseconds later the second logs
+//                      "second: payload present|missing" (payload.txt in that
+//                      directory, the working directory for SETUP.EXE), as a
+//                      bootstrapper's engine reads its files
+//   second-temp        with second=MS: the copy is first made in %TEMP%, as
+//                      boot-<pid>.exe, as many bootstrappers do
+//   app=MS             starts the program named by SETUP_TEST_APP (a copy of
+//                      this one, outside the installation locations) from its
+//                      own directory, as an installer starts the installed
+//                      application at its end; MS milliseconds later it logs
+//                      "app: done"
 //   rename             tries to rename the working directory (started as the
 //                      extractor: the directory after "-d"; else its current
 //                      directory) and logs "rename: refused" or, having put it
@@ -186,7 +200,55 @@ static const char* NoticeState() {
     return search.found ? "open" : "closed";
 }
 
+static DWORD ModeValue(const char* word) {
+    std::string modes = " " + Environment("SETUP_TEST_MODE", "") + " ";
+    size_t at = modes.find(std::string(" ") + word + "=");
+    return at == std::string::npos
+               ? 0
+               : static_cast<DWORD>(strtoul(modes.c_str() + at + strlen(word) + 2, NULL, 10));
+}
+
+// Starts program with arguments from directory, without waiting for it.
+static void StartProgram(const std::string& program, const std::string& arguments,
+                         const std::string& directory) {
+    std::string commandLine = "\"" + program + "\" " + arguments;
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, directory.c_str(), &startup,
+                       &process) != FALSE) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    } else {
+        Log("start failed: " + program);
+    }
+}
+
+// The second process and the application: "--second MS DIR" and "--app MS".
+static bool RunAsStarted() {
+    const std::string commandLine = GetCommandLineA();
+    size_t at = commandLine.find(" --second ");
+    if (at != std::string::npos) {
+        char* next = NULL;
+        Sleep(static_cast<DWORD>(strtoul(commandLine.c_str() + at + 10, &next, 10)));
+        Log(std::string("second: payload ") +
+            (Exists(std::string(next + 1) + "\\payload.txt") ? "present" : "missing"));
+        return true;
+    }
+    at = commandLine.find(" --app ");
+    if (at != std::string::npos) {
+        Sleep(static_cast<DWORD>(strtoul(commandLine.c_str() + at + 7, NULL, 10)));
+        Log("app: done");
+        return true;
+    }
+    return false;
+}
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    if (RunAsStarted()) {
+        return 0;
+    }
     // Wide: the launcher may have started it through a short name whose long
     // form the ANSI code page cannot spell.
     wchar_t self[MAX_PATH];
@@ -245,8 +307,27 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             ExitThread(0);
         }
     }
+    if (ModeValue("second") != 0) {
+        char program[MAX_PATH];
+        GetModuleFileNameA(NULL, program, MAX_PATH);
+        std::string second = program;
+        if (HasMode("second-temp")) {
+            char temp[MAX_PATH];
+            GetTempPathA(MAX_PATH, temp);
+            second = std::string(temp) + "boot-" + std::to_string(GetCurrentProcessId()) + ".exe";
+            CopyFileA(program, second.c_str(), FALSE);
+        }
+        StartProgram(second, "--second " + std::to_string(ModeValue("second")) + " " + here, here);
+    }
+    if (ModeValue("app") != 0) {
+        const std::string app = Environment("SETUP_TEST_APP", "");
+        StartProgram(app, "--app " + std::to_string(ModeValue("app")), app.substr(0, app.rfind('\\')));
+    }
     if (HasMode("failing-postprocess")) {
         WriteFile(here + "\\PostProcess.cmd", "@exit /b 5\r\n", FILE_ATTRIBUTE_NORMAL);
+    }
+    if (HasMode("restart-postprocess")) {
+        WriteFile(here + "\\PostProcess.cmd", "@exit /b 3010\r\n", FILE_ATTRIBUTE_NORMAL);
     }
     std::string modes = " " + Environment("SETUP_TEST_MODE", "") + " ";
     size_t sleep = modes.find(" sleep=");

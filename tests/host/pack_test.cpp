@@ -7,14 +7,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "tools/pack/package_faults.h"
-#include "tools/pack/zip_directory.h"
+#include "tools/pack/formats/cert_table.h"
+#include "tools/pack/formats/extractor_report.h"
+#include "tools/pack/formats/little_endian.h"
+#include "tools/pack/formats/pe_image.h"
+#include "tools/pack/formats/zip_directory.h"
+#include "tools/pack/names/file_names.h"
 
 namespace fs = std::filesystem;
 
@@ -33,13 +38,15 @@ std::string Quote(const std::string& text) {
     return quoted + "'";
 }
 
-// Runs pack after prefix, a shell command such as "cd DIR &&" or "PATH=... ".
-PackResult RunPack(const std::vector<std::string>& args, const std::string& prefix = "") {
+// Runs pack after prefix, a shell command such as "cd DIR &&" or "PATH=... ";
+// its standard error goes to the file errorsTo when that is given.
+PackResult RunPack(const std::vector<std::string>& args, const std::string& prefix = "",
+                   const std::string& errorsTo = "") {
     std::string command = prefix + Quote(PACK_PROGRAM);
     for (const std::string& arg : args) {
         command += " " + Quote(arg);
     }
-    command += " 2>&1";
+    command += errorsTo.empty() ? " 2>&1" : " 2>" + Quote(errorsTo);
     PackResult result{-1, ""};
     FILE* pipe = popen(command.c_str(), "r");  // NOLINT(cert-env33-c): every argument is quoted
     if (pipe == nullptr) {
@@ -113,6 +120,11 @@ std::string MakeExecutable(bool signedImage = false, unsigned subsystem = Gui) {
         names.append(tag).push_back('\0');
     }
     pe.replace(0x200, names.size(), names);
+    if (subsystem == Console) {
+        // What UnZip says of itself, which no other program (zip.exe) says.
+        const std::string says = "UnZip lists and extracts files in zip archives";
+        pe.replace(0x300, says.size(), says);
+    }
     if (signedImage) {
         Put(pe, SecurityEntry, TableOffset, 4);
         Put(pe, SecurityEntry + 4, TableSize, 4);
@@ -139,11 +151,13 @@ void MakeZip(const std::string& path, const std::vector<std::pair<std::string, s
     fs::remove(scriptPath);
 }
 
-// A package that passes the check: tags for every version in the tail.
+// A package that passes the check: tags for every version in the tail, and
+// exitcode.tag, as a package deployed through an agent has.
 std::string MakeGoodPackage(const std::string& name) {
     std::string dir = Scratch(name);
     WriteFile(dir + "/setup.exe",
-              MakeExecutable() + "nt4.tag\r\nw2k.tag\r\nwxp.tag\r\nx64.tag\r\ns23.tag\r\nvst.tag\r\n");
+              MakeExecutable() +
+                  "nt4.tag\r\nw2k.tag\r\nwxp.tag\r\nx64.tag\r\ns23.tag\r\nvst.tag\r\nexitcode.tag\r\n");
     WriteFile(dir + "/unzip.exe", MakeExecutable(false, Console));
     MakeZip(dir + "/package.zip", {{"SETUP.EXE", "installer"}, {"data/readme.txt", "hello"}, {"data/", ""}});
     return dir;
@@ -176,6 +190,14 @@ TEST(PackStamp, AppendsMissingTagsAsLinesAndLeavesTagsInTheTailAlone) {
     EXPECT_EQ(third.exitCode, 0);
     EXPECT_TRUE(Contains(third.output, "unchanged")) << third.output;
     EXPECT_EQ(ReadFile(exe), image + "wxp.tag\r\nvst.tag\r\nmsi.tag\r\n");
+
+    // --replace sets exactly the tags given, --remove takes some away.
+    PackResult replaced = RunPack({"stamp", exe, "--replace", "nt4.tag", "wxp.tag"});
+    EXPECT_EQ(replaced.exitCode, 0) << replaced.output;
+    EXPECT_EQ(ReadFile(exe), image + "nt4.tag\r\nwxp.tag\r\n");
+    PackResult removed = RunPack({"stamp", exe, "--remove", "nt4.tag", "vst.tag"});
+    EXPECT_EQ(removed.exitCode, 0) << removed.output;
+    EXPECT_EQ(ReadFile(exe), image + "wxp.tag\r\n");
 
     struct stat info {};
     ASSERT_EQ(stat(exe.c_str(), &info), 0);
@@ -273,7 +295,8 @@ TEST(PackStamp, WritesTagsInsideTheCertificateTableOfASignedExecutable) {
         std::string contents;
         const char* message;
     } cases[] = {
-        {"appended", image + "wxp.tag\r\n", "the certificate table does not end the file: 9 bytes follow it"},
+        {"appended", image + "wxp.tag\r\nnot a tag\r\n",
+         "the certificate table does not end the file: 20 bytes follow it"},
         {"unaligned", unaligned, "(764 bytes at 1024) is not aligned to 8 bytes"},
         {"short-length", shortLength, "not one PKCS#7 WIN_CERTIFICATE filling it (length 760 of 768 bytes)"},
         {"wrong-type", wrongType, "not one PKCS#7 WIN_CERTIFICATE"},
@@ -287,14 +310,40 @@ TEST(PackStamp, WritesTagsInsideTheCertificateTableOfASignedExecutable) {
         WriteFile(exe, c.contents);
         PackResult result = RunPack({"stamp", exe, "wxp.tag"});
         EXPECT_EQ(result.exitCode, 1) << c.name;
-        EXPECT_TRUE(Contains(result.output, "refused, nothing changed: " + exe +
-                                                " is signed, so its tags go "
-                                                "inside the signature's "
-                                                "certificate table, but "))
+        EXPECT_TRUE(Contains(result.output, "refused, nothing changed: " + exe + ": "))
             << c.name << ": " << result.output;
         EXPECT_TRUE(Contains(result.output, c.message)) << c.name << ": " << result.output;
         EXPECT_EQ(ReadFile(exe), c.contents) << c.name;
     }
+}
+
+TEST(PackCheck, TellsTheExtractorByWhatItIsAndALinkByItsReparseTag) {
+    // A console program that is not UnZip, as zip.exe renamed would be.
+    const std::string dir = MakeGoodPackage("not-an-extractor");
+    std::string other = MakeExecutable(false, Console);
+    other.replace(0x300, 46, std::string(46, '\0'));
+    WriteFile(dir + "/unzip.exe", other);
+    PackResult checked = RunPack({"check", dir});
+    EXPECT_EQ(checked.exitCode, 1) << checked.output;
+    EXPECT_TRUE(Contains(checked.output, "  error    unzip.exe is not Info-ZIP UnZip")) << checked.output;
+    // Symbolic links and junctions lead elsewhere; deduplicated and cloud files do not.
+    EXPECT_TRUE(ReparseTagIsLink(0xA000000CUL));
+    EXPECT_TRUE(ReparseTagIsLink(0xA0000003UL));
+    EXPECT_FALSE(ReparseTagIsLink(0x80000013UL));  // deduplicated
+    EXPECT_FALSE(ReparseTagIsLink(0x9000001AUL));  // cloud files placeholder
+}
+
+TEST(PackCheck, CountsANameSpelledOnlyByCodePagesThatReadItBackUnchanged) {
+    // U+301C goes into 932 as 0x8160, which 932 reads back as U+FF5E.
+    EXPECT_EQ(CodePagesSpelling("a\xe3\x80\x9c"
+                                "b.txt"),
+              "");
+    EXPECT_EQ(CodePagesSpelling("a\xef\xbd\x9e"
+                                "b.txt"),
+              "932, 936, 949, 950");
+    EXPECT_EQ(CodePagesSpelling("L\xc3\xa9"
+                                "ame"),
+              "936, 1250, 1252, 1254, 1256, 1257, 1258");
 }
 
 TEST(PackStamp, ReportsAMissingOrUnreadableFile) {
@@ -327,7 +376,8 @@ TEST(PackShow, MarksWhereEachTagIsFoundAndTheVersionsItInstallsOn) {
               "  5.1        yes  needs wxp.tag", "  5.2 x64    no   needs x64.tag",
               "  5.2 other  yes  needs s23.tag", "  6.x        yes  needs vst.tag",
               "silent installs run: SETUP.EXE /qn REBOOT=ReallySuppress",
-              "exit code: the outcome (exitcode.tag)", "log: QUILLER-YYYYMMDD-HHMMSS-PID.log"}) {
+              "exit code: the outcome (exitcode.tag): 0 installed; 3010 installed, restart required; ",
+              "; 1603 extraction failed; ", "log: QUILLER-YYYYMMDD-HHMMSS-PID.log"}) {
             EXPECT_TRUE(Contains(result.output, line)) << "missing: " << line << "\n" << result.output;
         }
         EXPECT_FALSE(Contains(result.output, "x64.tag    ")) << result.output;
@@ -340,7 +390,8 @@ TEST(PackShow, NamesTagsCutOffFromTheTailByLaterData) {
     WriteFile(dir + "/log.tag", "");
     PackResult result = RunPack({"show", dir});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_TRUE(Contains(result.output, "exit code: 1 once the installation ran")) << result.output;
+    EXPECT_TRUE(Contains(result.output, "exit code: 1 installation ran; 0 refused or usage box (an agent"))
+        << result.output;
     EXPECT_TRUE(Contains(result.output, "log: QUILLER-")) << result.output;
     EXPECT_TRUE(Contains(
         result.output,
@@ -530,10 +581,15 @@ TEST(PackCheck, WarnsButPasses) {
          [](const std::string& dir) {
              WriteFile(dir + "/setup.exe", MakeExecutable() + "vst.tag\r\n" + std::string(300, 'd'));
              WriteFile(dir + "/vst.tag", "");
+             WriteFile(dir + "/exitcode.tag", "");
          },
          "vst.tag at byte 1024 of setup.exe is 309 bytes from its end, outside the last 256 bytes setup.exe "
          "reads "
          "(it is given elsewhere too)"},
+        {"no-exitcode-tag",
+         [](const std::string& dir) { WriteFile(dir + "/setup.exe", MakeExecutable() + "wxp.tag\r\n"); },
+         "without exitcode.tag an agent reads a refusal (exit code 0) as success; add exitcode.tag (and "
+         "log.tag) for deployments through an agent\n"},
     };
     for (const auto& c : cases) {
         const std::string dir = MakeGoodPackage(std::string("check-warns-") + c.name);
@@ -663,6 +719,10 @@ TEST(PackBuild, MakesACheckedPackageThatExtractsAndIsTheSameBytesEveryTime) {
     PackResult result = RunPack({"build", "--kit", kit, installer, out, "wxp.tag", "vst.tag"});
     ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_TRUE(Contains(result.output, "0 errors")) << result.output;
+    // Warned once, not failed, for want of exitcode.tag.
+    const std::string warning = "  warning  without exitcode.tag an agent reads a refusal (exit code 0)";
+    EXPECT_EQ(result.output.find(warning), result.output.rfind(warning)) << result.output;
+    EXPECT_NE(result.output.find(warning), std::string::npos) << result.output;
     EXPECT_TRUE(
         Contains(result.output, "package.zip (5 files, SETUP.EXE at the root), setup.exe, unzip.exe\n"))
         << result.output;
@@ -935,6 +995,42 @@ TEST(PackBuild, KeepsNamesAndModesFromRelativePathsAndReplacesOnlyAPackage) {
     EXPECT_EQ(Names(base), (std::vector<std::string>{"inst", "pkg"}));
 }
 
+TEST(PackStamp, RefusesADamagedExecutableEverywhereAndChangesNothing) {
+    // A security entry left stale (the table "at" 0x200, inside the image,
+    // running to the end), and a file cut short inside its section.
+    std::string stale = MakeExecutable();
+    Put(stale, SecurityEntry, 0x200, 4);
+    Put(stale, SecurityEntry + 4, 0x200, 4);
+    const std::string cut = MakeExecutable().substr(0, 0x300);
+    const std::pair<std::string, std::string> damaged[] = {
+        {stale, "the certificate table (at 512) overlaps the image's headers or sections"},
+        {cut, "the image ends at byte 1024, past the end of the file (768 bytes): the file was cut short"}};
+    EXPECT_EQ(stale.size(), 0x400u);
+    for (const auto& d : damaged) {
+        const std::string dir = Scratch("damaged-" + std::to_string(d.first.size()));
+        WriteFile(dir + "/setup.exe", d.first);
+        WriteFile(dir + "/unzip.exe", MakeExecutable(false, Console));
+        const std::string setup = dir + "/setup.exe";
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"stamp", setup, "vst.tag"},
+              std::vector<std::string>{"sign", dir, "--sign-cert", dir + "/c.pem", "--sign-key",
+                                       dir + "/k.pem"},
+              std::vector<std::string>{"build", "--kit", dir, MakeInstallerFolder("damaged-installer"),
+                                       Scratch("damaged-out") + "/pkg", "wxp.tag"}}) {
+            PackResult refused = RunPack(args);
+            EXPECT_EQ(refused.exitCode, 1) << args[0] << refused.output;
+            EXPECT_TRUE(Contains(refused.output, "pack: refused, nothing ")) << args[0] << refused.output;
+            EXPECT_TRUE(Contains(refused.output, setup + ": " + d.second + "\n"))
+                << args[0] << refused.output;
+            EXPECT_EQ(ReadFile(setup), d.first) << args[0];
+        }
+        PackResult checked = RunPack({"check", dir});
+        EXPECT_EQ(checked.exitCode, 1) << checked.output;
+        EXPECT_TRUE(Contains(checked.output, "  error    setup.exe")) << checked.output;
+        EXPECT_TRUE(Contains(checked.output, d.second)) << checked.output;
+    }
+}
+
 namespace {
 
 // A throwaway CA, a code-signing certificate it issued (also as PKCS#12 with
@@ -1013,14 +1109,16 @@ TEST_F(PackSigned, BuildSignsThenStampsAndCheckTellsAValidSignatureFromABrokenOn
                          "(wxp.tag, vst.tag): Windows rejects the signature where the certificate "
                          "padding check (EnableCertPaddingCheck) is on"))
         << checked.output;
-    EXPECT_TRUE(Contains(checked.output, "\n0 errors, 2 warnings\n")) << checked.output;
+    EXPECT_TRUE(Contains(checked.output, "\n0 errors, 3 warnings\n")) << checked.output;
     PackResult shown = RunPack({"show", out});
-    EXPECT_TRUE(Contains(shown.output,
-                         "\nsignature: valid, signed by /CN=Pack Test Publisher (the signed bytes "
-                         "match; chain not checked: unable to get local issuer certificate"))
+    EXPECT_TRUE(
+        Contains(shown.output,
+                 "\nsignature: valid (chain not checked; give --ca), signed by /CN=Pack Test Publisher\n"))
         << shown.output;
     EXPECT_TRUE(Contains(shown.output, "  wxp.tag    tail\n")) << shown.output;
-    EXPECT_TRUE(Contains(shown.output, "\nunzip.exe signature: valid, signed by /CN=Pack Test Publisher"))
+    EXPECT_TRUE(Contains(shown.output,
+                         "\nunzip.exe signature: valid (chain not checked; give --ca), signed by "
+                         "/CN=Pack Test Publisher"))
         << shown.output;
 
     // Stamping twice keeps one set of tags, and the signature.
@@ -1031,6 +1129,17 @@ TEST_F(PackSigned, BuildSignsThenStampsAndCheckTellsAValidSignatureFromABrokenOn
     const std::string bytes = ReadFile(exe);
     EXPECT_TRUE(EndsWithLines(bytes, "wxp.tag\r\nvst.tag\r\nmsi.tag\r\n"));
     EXPECT_EQ(bytes.find("vst.tag", TableOffset), bytes.rfind("vst.tag"));
+    EXPECT_TRUE(Contains(Verify(exe), "Signature verification: ok"));
+    // --replace and --remove rewrite the tags inside the signature.
+    PackResult replaced = RunPack({"stamp", exe, "--replace", "nt4.tag", "w2k.tag"});
+    EXPECT_EQ(replaced.exitCode, 0) << replaced.output;
+    EXPECT_TRUE(EndsWithLines(ReadFile(exe), "nt4.tag\r\nw2k.tag\r\n"));
+    EXPECT_EQ(ReadFile(exe).find("wxp.tag\r\n"), std::string::npos);
+    PackResult removed = RunPack({"stamp", exe, "--remove", "nt4.tag"});
+    EXPECT_EQ(removed.exitCode, 0) << removed.output;
+    const std::string remaining = ReadFile(exe);
+    EXPECT_TRUE(EndsWithLines(remaining, "w2k.tag\r\n"));
+    EXPECT_EQ(remaining.find("nt4.tag\r\n"), std::string::npos);
     EXPECT_TRUE(Contains(Verify(exe), "Signature verification: ok"));
 
     // Another CA's chain, a changed byte in the signed image, data after the table: broken.
@@ -1056,7 +1165,7 @@ TEST_F(PackSigned, BuildSignsThenStampsAndCheckTellsAValidSignatureFromABrokenOn
                          "  error    unzip.exe signature: BROKEN: the certificate table does not end "
                          "the file: 9 bytes follow it"))
         << checked.output;
-    EXPECT_TRUE(Contains(checked.output, "\n2 errors, 2 warnings\n")) << checked.output;
+    EXPECT_TRUE(Contains(checked.output, "\n2 errors, 3 warnings\n")) << checked.output;
 }
 
 TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
@@ -1073,7 +1182,7 @@ TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
     EXPECT_TRUE(Contains(Verify(out + "/setup.exe"), "Signature verification: ok"));
     PackResult checked = RunPack({"check", out, "--ca", keys + "/ca.pem"});
     EXPECT_EQ(checked.exitCode, 0) << checked.output;
-    EXPECT_TRUE(Contains(checked.output, "\n0 errors, 1 warning\n")) << checked.output;
+    EXPECT_TRUE(Contains(checked.output, "\n0 errors, 2 warnings\n")) << checked.output;
     EXPECT_FALSE(Contains(checked.output, "EnableCertPaddingCheck")) << checked.output;
 
     // pack sign: the tags appended to an unsigned setup.exe go inside the new
@@ -1112,6 +1221,23 @@ TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
     EXPECT_EQ(resigned.find("wxp.tag\r\n"), resigned.rfind("wxp.tag\r\n"));
     EXPECT_TRUE(Contains(Verify(dir + "/setup.exe"), "Signature verification: ok"));
 
+    // Tags appended after the signature: pack stamp moves them inside it,
+    // and pack sign signs again with them inside.
+    WriteFile(dir + "/setup.exe", resigned + "vst.tag\r\n");
+    PackResult moved = RunPack({"stamp", dir + "/setup.exe", "nt4.tag"});
+    EXPECT_EQ(moved.exitCode, 0) << moved.output;
+    EXPECT_TRUE(Contains(moved.output, "moving the tags appended after the signature inside it"))
+        << moved.output;
+    EXPECT_TRUE(EndsWithLines(ReadFile(dir + "/setup.exe"), "wxp.tag\r\nmsi.tag\r\nvst.tag\r\nnt4.tag\r\n"));
+    EXPECT_TRUE(Contains(Verify(dir + "/setup.exe"), "Signature verification: ok"));
+    WriteFile(dir + "/setup.exe", resigned + "vst.tag\r\n");
+    args = {"sign", dir};
+    args.insert(args.end(), pkcs12.begin(), pkcs12.end());
+    PackResult signedAgain = RunPack(args);
+    EXPECT_EQ(signedAgain.exitCode, 0) << signedAgain.output;
+    EXPECT_TRUE(EndsWithLines(ReadFile(dir + "/setup.exe"), "wxp.tag\r\nmsi.tag\r\nvst.tag\r\n"));
+    EXPECT_TRUE(Contains(Verify(dir + "/setup.exe"), "Signature verification: ok"));
+
     // What pack sign refuses, or fails at: nothing changed.
     const std::string fake = Scratch("sign-fake-signer");
     WriteFile(fake + "/osslsigncode", "#!/bin/sh\nexit 0\n");
@@ -1126,9 +1252,8 @@ TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
         {"no-extractor", MakeExecutable(), false, "", "refused: no unzip.exe in "},
         {"other-data", MakeExecutable() + "junk data", true, "",
          "setup.exe holds 9 bytes after its image that are not tag lines"},
-        {"appended-after-signature", resigned + "vst.tag\r\n", true, "",
-         "setup.exe: the certificate table does not end the file: 9 bytes follow it"},
-        {"in-the-way", MakeExecutable(), true, "", "cannot write "},
+        {"appended-after-signature", resigned + "vst.tag\r\nnot a tag\r\n", true, "",
+         "setup.exe: the certificate table does not end the file: 20 bytes follow it"},
         {"no-signer", MakeExecutable(), true, "PATH=/nonexistent ", "cannot run osslsigncode to sign "},
         {"signer-writes-nothing", MakeExecutable(), true, "fake", "osslsigncode wrote no signed copy of "},
         {"no-password", MakeExecutable(), true, "",
@@ -1139,9 +1264,6 @@ TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
         WriteFile(package + "/setup.exe", c.setup);
         if (c.extractor) {
             WriteFile(package + "/unzip.exe", MakeExecutable(false, Console));
-        }
-        if (std::string(c.name) == "in-the-way") {
-            fs::create_directory(package + "/setup.exe.unsigned-tmp");
         }
         const std::string prefix =
             std::string(c.prefix) == "fake" ? "PATH=" + Quote(fake) + ":\"$PATH\" " : std::string(c.prefix);
@@ -1220,6 +1342,139 @@ TEST_F(PackSigned, TimestampsThroughAnRfc3161ServerOnThisMachine) {
                                keys + "/key.pem", "--timestamp", url});
     EXPECT_EQ(gone.exitCode, 1) << gone.output;
     EXPECT_EQ(ReadFile(dir + "/setup.exe"), before);
+}
+
+TEST_F(PackSigned, VerifiesEverySignatureWithoutACaAndRefusesWhatCannotSignSoundly) {
+    const std::string dir = Scratch("signed-faults");
+    WriteFile(dir + "/setup.exe", MakeExecutable());
+    WriteFile(dir + "/unzip.exe", MakeExecutable(false, Console));
+    // Links planted where the signer's temporary copies once were, and at
+    // the first name of its scratch directory: never written through.
+    const std::string victim = Scratch("signed-faults-victim") + "/victim.txt";
+    WriteFile(victim, "keep me");
+    for (const char* name : {"/setup.exe.unsigned-tmp", "/setup.exe.signed-tmp", "/setup.exe.sign-1"}) {
+        fs::create_symlink(victim, dir + name);
+    }
+    // osslsigncode through a shim that records its arguments and environment.
+    const std::string shim = Scratch("signed-faults-shim");
+    WriteFile(shim + "/osslsigncode", "#!/bin/sh\n{ echo \"$@\"; env; } >>" + Quote(shim + "/seen.txt") +
+                                          "\nPATH=" + Quote(getenv("PATH")) + " exec osslsigncode \"$@\"\n");
+    chmod((shim + "/osslsigncode").c_str(), 0755);
+    PackResult signedPackage = RunPack(
+        {"sign", dir, "--sign-pkcs12", keys + "/bundle.p12", "--sign-password-env", "PACK_TEST_PASSWORD"},
+        "PACK_TEST_PASSWORD='pass word' PATH=" + Quote(shim) + ":\"$PATH\" ");
+    ASSERT_EQ(signedPackage.exitCode, 0) << signedPackage.output;
+    EXPECT_EQ(ReadFile(victim), "keep me");
+    const std::string seen = ReadFile(shim + "/seen.txt");
+    EXPECT_TRUE(Contains(seen, "sign -h sha256")) << seen;
+    EXPECT_FALSE(Contains(seen, "pass word")) << seen;
+    EXPECT_FALSE(Contains(seen, "PACK_TEST_PASSWORD")) << seen;
+
+    PackResult shown = RunPack({"show", dir});
+    EXPECT_TRUE(
+        Contains(shown.output,
+                 "\nsignature: valid (chain not checked; give --ca), signed by /CN=Pack Test Publisher\n"))
+        << shown.output;
+    // A code byte changed and the new digest written into the signature, or
+    // the signature value changed: broken, without --ca too.
+    const std::string good = ReadFile(dir + "/setup.exe");
+    std::string changed = MakeExecutable();
+    changed[0x210] ^= 1;
+    const std::string other = Scratch("signed-faults-other");
+    WriteFile(other + "/setup.exe", changed);
+    WriteFile(other + "/unzip.exe", MakeExecutable(false, Console));
+    ASSERT_EQ(
+        RunPack({"sign", other, "--sign-cert", keys + "/cert.pem", "--sign-key", keys + "/key.pem"}).exitCode,
+        0);
+    const std::string resigned = ReadFile(other + "/setup.exe");
+    const size_t digest = good.find(std::string("\x05\x00\x04\x20", 4), TableOffset) + 4;
+    const size_t otherDigest = resigned.find(std::string("\x05\x00\x04\x20", 4), TableOffset) + 4;
+    std::string forged = good;
+    forged[0x210] ^= 1;
+    forged.replace(digest, 32, resigned.substr(otherDigest, 32));
+    ASSERT_NE(forged.substr(digest, 32), good.substr(digest, 32));
+    std::string corrupted = good;
+    corrupted[ReadCertTable(good).BlobEnd - 5] ^= 0x5a;
+    for (const std::string& bad : {forged, corrupted}) {
+        WriteFile(dir + "/setup.exe", bad);
+        PackResult checked = RunPack({"check", dir});
+        EXPECT_EQ(checked.exitCode, 1) << checked.output;
+        EXPECT_TRUE(
+            Contains(checked.output,
+                     "  error    setup.exe signature: BROKEN: the signature does not verify against the "
+                     "signer's certificate"))
+            << checked.output;
+    }
+    // A signed setup.exe beside an unsigned unzip.exe: an error.
+    WriteFile(dir + "/setup.exe", good);
+    WriteFile(dir + "/unzip.exe", MakeExecutable(false, Console));
+    PackResult mixed = RunPack({"check", dir, "--ca", keys + "/ca.pem"});
+    EXPECT_TRUE(Contains(mixed.output,
+                         "  error    setup.exe is signed but unzip.exe is not: sign both (pack sign)\n"))
+        << mixed.output;
+
+    // A certificate that has expired, and a key that is not the certificate's:
+    // refused before signing, in one line.
+    const std::string made = Shell(
+        "(set -e; cd " + Quote(keys) +
+        "; printf '[ca]\\ndefault_ca=d\\n[d]\\ndatabase=index.txt\\nnew_certs_dir=.\\nserial=serial\\n"
+        "default_md=sha256\\npolicy=p\\n[p]\\ncommonName=supplied\\n' >ca.cnf; : >index.txt; echo 10 >serial"
+        "; openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -startdate 20200101000000Z"
+        " -enddate 20200201000000Z -extfile ext.cnf -notext -in cert.csr -out expired.pem) >/dev/null 2>&1"
+        " && echo made");
+    ASSERT_TRUE(Contains(made, "made\n")) << made;
+    const std::string unsignedSetup = MakeExecutable();
+    const std::pair<std::vector<std::string>, std::string> refusals[] = {
+        {{"--sign-cert", keys + "/expired.pem", "--sign-key", keys + "/key.pem"},
+         "pack: refused, nothing signed: the certificate has expired (" + keys + "/expired.pem)\n"},
+        {{"--sign-cert", keys + "/cert.pem", "--sign-key", keys + "/other.key"},
+         "pack: refused, nothing signed: the key " + keys + "/other.key does not match the certificate " +
+             keys + "/cert.pem\n"},
+    };
+    for (const auto& refusal : refusals) {
+        WriteFile(dir + "/setup.exe", unsignedSetup);
+        std::vector<std::string> args = {"sign", dir};
+        args.insert(args.end(), refusal.first.begin(), refusal.first.end());
+        PackResult refused = RunPack(args);
+        EXPECT_EQ(refused.exitCode, 1) << refused.output;
+        EXPECT_EQ(refused.output, refusal.second);
+        EXPECT_EQ(ReadFile(dir + "/setup.exe"), unsignedSetup);
+    }
+}
+
+TEST_F(PackSigned, GivesUpOnATimestampServerThatNeverAnswersAndLeavesNothingBehind) {
+    // A server on 127.0.0.1 that accepts the connection and says nothing.
+    const std::string silent = Scratch("signed-silent-tsa");
+    WriteFile(silent + "/server.py",
+              "import socket, time\n"
+              "s = socket.socket()\n"
+              "s.bind(('127.0.0.1', 0))\n"
+              "s.listen(5)\n"
+              "open('port.txt', 'w').write(str(s.getsockname()[1]))\n"
+              "held = []\n"
+              "while True:\n"
+              "    held.append(s.accept()[0])\n");
+    const std::string pid =
+        Shell("cd " + Quote(silent) + " && { python3 server.py >server.log 2>&1 & echo $!; }");
+    for (int i = 0; i < 100 && ReadFile(silent + "/port.txt").empty(); ++i) {
+        Shell("sleep 0.1");
+    }
+    const std::string url = "http://127.0.0.1:" + ReadFile(silent + "/port.txt") + "/";
+    const std::string installer = MakeInstallerFolder("signed-silent-installer");
+    const std::string kit = MakeSignableKit("signed-silent-kit");
+    const std::string out = Scratch("signed-silent-out") + "/pkg";
+    const auto started = std::chrono::steady_clock::now();
+    PackResult built =
+        RunPack({"build", "--kit", kit, installer, out, "wxp.tag", "--sign-cert", keys + "/cert.pem",
+                 "--sign-key", keys + "/key.pem", "--timestamp", url, "--timestamp-timeout", "2"});
+    const auto took = std::chrono::steady_clock::now() - started;
+    Shell("kill " + pid);
+    EXPECT_EQ(built.exitCode, 1) << built.output;
+    EXPECT_TRUE(Contains(built.output, "pack: the time-stamping server " + url +
+                                           " gave no answer within 2 seconds (--timestamp-timeout)"))
+        << built.output;
+    EXPECT_LT(took, std::chrono::seconds(30));
+    EXPECT_EQ(Names(fs::path(out).parent_path().string()), std::vector<std::string>{});
 }
 
 namespace {
@@ -1309,18 +1564,28 @@ TEST(PackBuild, RewritesEachCentralEntryUpToTheDirectorysLastByte) {
 
 TEST(PackBuild, TakesEachNameFromItsUnicodePathFieldWhenSplittingTheDirectory) {
     // A field of another kind whose data could pass for one, then the
-    // Unicode path field (version 1, a CRC, the name), last in the block.
+    // Unicode path field (version 1, the stored name's CRC, the name), last
+    // in the block. A field whose CRC is not the stored name's is stale: the
+    // extractor uses the stored name, and so does every check.
     const std::string other = ExtraField(0xcafe, std::string("\x01\0\0\0\0\0", 6));
     const std::string directory =
         CentralEntry("caf?.txt", 0, 0,
-                     other + ExtraField(0x7075, std::string("\x01\0\0\0\0caf\xc3\xa9.txt", 14)), "note") +
-        CentralEntry("?", 0, 70, ExtraField(0x7075, std::string("\x01\0\0\0\0a", 6))) +
-        CentralEntry("plain.txt", 0, 90);
+                     other + ExtraField(0x7075, std::string("\x01\x2a\xa2\xc0\x48"
+                                                            "caf\xc3\xa9.txt",
+                                                            14)),
+                     "note") +
+        CentralEntry("?", 0, 70,
+                     ExtraField(0x7075, std::string("\x01\xb0\xc2\x64\x64"
+                                                    "a",
+                                                    6))) +
+        CentralEntry("plain.txt", 0, 90) +
+        CentralEntry("readme.txt", 0, 120,
+                     ExtraField(0x7075, std::string("\x01\x09\x8b\x59\x22SETUP.EXE", 14)));
     const auto* bytes = reinterpret_cast<const unsigned char*>(directory.data());
     std::vector<ZipEntry> split(1);
     std::string error;
-    ASSERT_TRUE(SplitCentralDirectory(bytes, directory.size(), 3, split, error)) << error;
-    ASSERT_EQ(split.size(), 3u);
+    ASSERT_TRUE(SplitCentralDirectory(bytes, directory.size(), 4, split, error)) << error;
+    ASSERT_EQ(split.size(), 4u);
     EXPECT_EQ(split[0].Name, "caf\xc3\xa9.txt");
     EXPECT_EQ(split[0].Comment, "note");
     EXPECT_EQ(split[0].Header, directory.substr(0, 46));
@@ -1329,6 +1594,7 @@ TEST(PackBuild, TakesEachNameFromItsUnicodePathFieldWhenSplittingTheDirectory) {
     EXPECT_EQ(split[1].CompressedSize, 0x1000u + 70);
     EXPECT_EQ(split[2].Name, "plain.txt");
     EXPECT_EQ(split[2].Comment, "");
+    EXPECT_EQ(split[3].Name, "readme.txt");
 }
 
 TEST(PackCheck, NamesTheEntriesTheExtractorsTestFinds) {
@@ -1434,4 +1700,277 @@ TEST(PackBuild, WritesAZipExeArchiveAnewWithUtf8NamesAndNoExtraFields) {
             << result.output;
         EXPECT_FALSE(fs::exists(base + "/bad"));
     }
+}
+
+namespace {
+
+// winget's two lists read back line by line, as " success:N" and " N:response"
+// entries, or the first line that is not of their shape.
+std::string ReadWingetCodes(const std::string& yaml) {
+    const auto integer = [](const std::string& text) {
+        const size_t digits = text.compare(0, 1, "-") == 0 ? 1 : 0;
+        return text.size() > digits && text.find_first_not_of("0123456789", digits) == std::string::npos;
+    };
+    const std::string item = "  - InstallerReturnCode: ";
+    const std::string response = "    ReturnResponse: ";
+    std::string lists;  // the lists begun so far, each once
+    std::string list;
+    std::string code;  // an expected code still waiting for its response
+    std::string entries;
+    size_t start = 0;
+    for (size_t end = yaml.find('\n'); end != std::string::npos;
+         start = end + 1, end = yaml.find('\n', start)) {
+        const std::string line = yaml.substr(start, end - start);
+        if ((line == "InstallerSuccessCodes:" || line == "ExpectedReturnCodes:") && code.empty() &&
+            !Contains(lists, line)) {
+            list = line;
+            lists += line;
+        } else if (list == "InstallerSuccessCodes:" && line.rfind("  - ", 0) == 0 &&
+                   integer(line.substr(4))) {
+            entries += " success:" + line.substr(4);
+        } else if (list == "ExpectedReturnCodes:" && code.empty() && line.rfind(item, 0) == 0 &&
+                   integer(line.substr(item.size()))) {
+            code = line.substr(item.size());
+        } else if (!code.empty() && line.rfind(response, 0) == 0 && line.size() > response.size() &&
+                   line.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ",
+                                          response.size()) == std::string::npos) {
+            entries += " " + code + ":" + line.substr(response.size());
+            code.clear();
+        } else {
+            return "not winget's shape: '" + line + "'";
+        }
+    }
+    return start == yaml.size() && code.empty() ? entries : "cut short: " + yaml.substr(start);
+}
+
+}  // namespace
+
+// Each agent's format read back as the agent would (Intune's JSON and
+// ConfigMgr's CSV through Python), for a package with exitcode.tag and the
+// installer's documented codes, and for one without the tag.
+TEST(PackShow, ReturnCodesInEachAgentsFormat) {
+    const std::string agent = MakeGoodPackage("return-codes-agent");
+    const std::string plain = MakeGoodPackage("return-codes-plain");
+    WriteFile(plain + "/setup.exe", MakeExecutable() + "wxp.tag\r\n");
+    const std::string read = Scratch("return-codes-read");
+    WriteFile(read + "/intune.py",
+              "import json, sys\n"
+              "rows = json.load(sys.stdin)\n"
+              "assert isinstance(rows, list)\n"
+              "assert all(set(r) == {'returnCode', 'type'} and type(r['returnCode']) is int for r in rows)\n"
+              "print(' '.join('%d:%s' % (r['returnCode'], r['type']) for r in rows))\n");
+    WriteFile(read + "/configmgr.py",
+              "import csv, sys\n"
+              "rows = list(csv.reader(sys.stdin))\n"
+              "assert rows[0] == ['Return Code', 'Code Type', 'Name', 'Description']\n"
+              "assert all(len(r) == 4 and r[2] and r[3] for r in rows)\n"
+              "print(' '.join(r[0] + ':' + r[1] for r in rows[1:]))\n");
+    const std::vector<std::string> documented = {"--success", "5,0xFFFFFFFF,0", "--reboot", "3011,1641"};
+    const struct {
+        const std::string& dir;
+        const char* format;
+        const char* codes;  // read back
+        const char* note;   // on standard error
+    } cases[] = {
+        {agent, "intune",
+         "0:success 3010:softReboot 1641:hardReboot 1633:failed 82:failed 1460:failed 1603:failed 206:failed "
+         "87:failed 5:success -1:success 3011:softReboot\n",
+         "pack: note: any other code is the exit code of SETUP.EXE (or of PostProcess.cmd after a successful "
+         "SETUP.EXE) as it is, or the start error of one that could not be started (2: the file is "
+         "missing); what it means is the installer's to say: Intune counts it as a failure; add the "
+         "installer's documented codes with --success CODE,... and --reboot CODE,...\n"},
+        {agent, "configmgr",
+         "0:Success 3010:Soft Reboot 1641:Hard Reboot 1633:Failure 82:Failure 1460:Failure 1603:Failure "
+         "206:Failure 87:Failure 5:Success -1:Success 3011:Soft Reboot\n",
+         "ConfigMgr counts it as a failure"},
+        {agent, "winget",
+         " success:5 success:-1 3010:rebootRequiredToFinish 1641:rebootInitiated 1633:systemNotSupported "
+         "82:custom 1460:custom 1603:custom 206:custom 87:invalidParameter 3011:rebootRequiredToFinish",
+         "winget counts it as a failure"},
+        {plain, "intune", "1:success 0:failed\n",
+         "pack: note: without exitcode.tag, 0 (a refusal or the usage box: nothing installed) is a failure "
+         "that an agent cannot tell from success, and setup.exe ends with 1 whatever SETUP.EXE did; add "
+         "exitcode.tag (and log.tag) for deployments through an agent\n"
+         "pack: note: Intune's default return codes count 0 as success: replace them with these\n"},
+        {plain, "configmgr", "1:Success 0:Failure\n", "ConfigMgr's default return codes count 0 as success"},
+        {plain, "winget", " success:1", "pack: note: winget counts 0 as success and takes no other kind"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"show", c.dir, "--return-codes", c.format};
+        if (&c.dir == &agent) {
+            args.insert(args.end(), documented.begin(), documented.end());
+        }
+        PackResult result = RunPack(args, "", read + "/errors.txt");
+        EXPECT_EQ(result.exitCode, 0) << c.format << ": " << result.output;
+        WriteFile(read + "/out.txt", result.output);
+        const std::string codes =
+            std::string(c.format) == "winget"
+                ? ReadWingetCodes(result.output)
+                : Shell("python3 " + Quote(read + "/" + c.format + ".py") + " < " + Quote(read + "/out.txt"));
+        EXPECT_EQ(codes, c.codes) << c.format << ":\n" << result.output;
+        EXPECT_TRUE(Contains(ReadFile(read + "/errors.txt"), c.note))
+            << c.format << ": " << ReadFile(read + "/errors.txt");
+    }
+
+    // The table with meanings, its notes in it.
+    PackResult text = RunPack({"show", agent, "--return-codes", "text"}, "", read + "/errors.txt");
+    EXPECT_EQ(ReadFile(read + "/errors.txt"), "");
+    for (const char* line : {"exit codes of setup.exe with exitcode.tag:\n  0      success      installed: ",
+                             "\n  1603   failure      extraction failed: unzip.exe ended with 2 or more",
+                             "\n  other  unknown      passed through: the exit code of SETUP.EXE"}) {
+        EXPECT_TRUE(Contains(text.output, line)) << line << "\n" << text.output;
+    }
+    text = RunPack({"show", plain, "--return-codes", "text"});
+    EXPECT_TRUE(Contains(text.output, "\n  0      failure      refused or usage box: ")) << text.output;
+    EXPECT_TRUE(Contains(text.output, "\n0 is a failure that an agent cannot tell from success"))
+        << text.output;
+
+    // Documented codes that contradict the launcher's own, or each other, and
+    // codes that never reach the agent, are refused; so is what is no code.
+    const struct {
+        const std::string& dir;
+        std::vector<std::string> options;
+        int exitCode;
+        const char* message;
+    } refused[] = {
+        {agent,
+         {"--success", "1603"},
+         1,
+         "pack: refused: --success 1603 contradicts setup.exe's own code: 1603 extraction failed, a "
+         "failure\n"},
+        {agent,
+         {"--reboot", "0"},
+         1,
+         "pack: refused: --reboot 0 contradicts setup.exe's own code: 0 installed, a success\n"},
+        {agent, {"--success", "7", "--reboot", "8,7"}, 1, "pack: refused: 7 is given to both"},
+        {plain, {"--reboot", "3011"}, 1, "pack: refused: --success and --reboot need exitcode.tag"},
+        {agent, {"--success", "5,x"}, 2, "pack: --success: 'x' is not an exit code"},
+        {agent, {"--reboot", "4294967296"}, 2, "pack: --reboot: '4294967296' is not an exit code"},
+        {agent, {"--reboot", "3011,"}, 2, "pack: --reboot: '' is not an exit code"},
+    };
+    for (const auto& c : refused) {
+        std::vector<std::string> args = {"show", c.dir, "--return-codes", "intune"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        PackResult result = RunPack(args);
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.message << ": " << result.output;
+        EXPECT_EQ(result.output.rfind(c.message, 0), 0u) << result.output;
+    }
+    EXPECT_EQ(RunPack({"show", agent, "--return-codes", "sccm"}).exitCode, 2);
+    EXPECT_EQ(RunPack({"show", agent, "--success", "5"}).exitCode, 2);
+}
+
+TEST(PackBuild, ReadsSizesAndOffsetsPast4GiBFromTheZip64Field) {
+    // Zip64 values: 8 bytes each for the original size, the compressed size
+    // and the offset, present only where the fixed field is full.
+    const auto zip64 = [](std::initializer_list<uint64_t> values) {
+        std::string data;
+        for (const uint64_t value : values) {
+            std::string field(8, '\0');
+            SetField64(reinterpret_cast<unsigned char*>(&field[0]), value);
+            data += field;
+        }
+        return ExtraField(0x0001, data);
+    };
+    std::string all =
+        CentralEntry("big.bin", 0100644, 0xffffffff, zip64({0x123456789, 0x100000002, 0x200000003}));
+    Put(all, 20, 0xffffffff, 4);
+    Put(all, 24, 0xffffffff, 4);
+    // Only the offset is full, its field after a field of another kind.
+    const std::string offsetOnly =
+        CentralEntry("late.txt", 0100644, 0xffffffff, ExtraField(0xcafe, "xy") + zip64({0x300000004}));
+    const std::string plain = CentralEntry("SETUP.EXE", 0100644, 10, zip64({}));
+    const std::string directory = all + offsetOnly + plain;
+    std::vector<ZipEntry> split;
+    std::string error;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(directory.data());
+    ASSERT_TRUE(SplitCentralDirectory(bytes, directory.size(), 3, split, error)) << error;
+    ASSERT_EQ(split.size(), 3u);
+    EXPECT_EQ(split[0].CompressedSize, 0x100000002u);
+    EXPECT_EQ(split[0].LocalOffset, 0x200000003u);
+    EXPECT_EQ(split[1].CompressedSize, 0xfffu);  // 0x1000 + the offset, in 4 bytes
+    EXPECT_EQ(split[1].LocalOffset, 0x300000004u);
+    EXPECT_EQ(split[2].LocalOffset, 10u);
+    // Only zip.exe's own fields call for the archive to be written anew.
+    EXPECT_FALSE(split[0].OtherFields);
+    EXPECT_TRUE(split[1].OtherFields);
+    EXPECT_FALSE(split[2].OtherFields);
+    std::string copy = directory;
+    std::vector<LocalHeader> locals;
+    ASSERT_TRUE(
+        NormalizeCentralDirectory(reinterpret_cast<unsigned char*>(&copy[0]), copy.size(), 3, locals, error))
+        << error;
+    ASSERT_EQ(locals.size(), 3u);
+    EXPECT_EQ(locals[0].Offset, 0x200000003u);
+    EXPECT_EQ(locals[1].Offset, 0x300000004u);
+
+    // Where the scan of a folder expects Zip64 records: over 65,535 files, or
+    // files and their headers (under 1 KiB each) that may pass 4 GiB.
+    EXPECT_FALSE(MayNeedZip64(0xffff, 0xffffffffu - 0xffffu * 1024));
+    EXPECT_TRUE(MayNeedZip64(0x10000, 0));
+    EXPECT_TRUE(MayNeedZip64(0xffff, 0xffffffffu - 0xffffu * 1024 + 1));
+    EXPECT_TRUE(MayNeedZip64(1, 0x100000000u));
+
+    // A full field whose value the Zip64 field does not carry.
+    std::string shortField = CentralEntry("big.bin", 0100644, 0xffffffff, zip64({0x100000002, 0x200000003}));
+    Put(shortField, 20, 0xffffffff, 4);
+    Put(shortField, 24, 0xffffffff, 4);
+    for (const std::string& damaged :
+         {shortField, CentralEntry("x", 0100644, 0xffffffff, ExtraField(0xcafe, ""))}) {
+        std::string bad = damaged;
+        auto* at = reinterpret_cast<unsigned char*>(&bad[0]);
+        EXPECT_FALSE(SplitCentralDirectory(at, bad.size(), 1, split, error));
+        EXPECT_TRUE(Contains(error, "lacks the Zip64 field")) << error;
+        EXPECT_FALSE(NormalizeCentralDirectory(at, bad.size(), 1, locals, error));
+        EXPECT_TRUE(Contains(error, "lacks the Zip64 field")) << error;
+    }
+}
+
+TEST(PackBuild, PacksMoreEntriesThanTheEndRecordCountsThroughZip64Records) {
+    const std::string base = Scratch("zip64-many");
+    const std::string installer = base + "/inst";
+    fs::create_directories(installer + "/files");
+    WriteFile(installer + "/SETUP.EXE", "installer");
+    Shell("cd " + Quote(installer + "/files") + " && seq -w 1 70000 | xargs touch");
+    const std::string out = base + "/pkg";
+
+    const PackResult result = RunPack({"build", "--kit", MakeKit("zip64-kit"), installer, out, "wxp.tag"});
+    ASSERT_EQ(result.exitCode, 0) << result.output.substr(0, 2000);
+    EXPECT_TRUE(Contains(result.output, "package.zip (70001 entries, SETUP.EXE at the root)"))
+        << result.output;
+    EXPECT_TRUE(Contains(result.output, "package.zip (70001 files, SETUP.EXE at the root)")) << result.output;
+    // The end record's count is full; the Zip64 end record has the count,
+    // and every entry the fixed time.
+    const std::string archive = ReadFile(out + "/package.zip");
+    const size_t end = archive.rfind("PK\x05\x06");
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(GetField(archive, end + 10, 2), 0xffffu);
+    EXPECT_EQ(Shell("unzip -Z -T " + Quote(out + "/package.zip") + " | grep -c ' 19800101.000000 '"),
+              "70001\n");
+    EXPECT_EQ(Shell("unzip -tq " + Quote(out + "/package.zip")),
+              "No errors detected in compressed data of " + out + "/package.zip.\n");
+    fs::remove_all(base);
+}
+
+TEST(PackBuild, RefusesALargeFoldersBadNameBeforeCompressingAnything) {
+    // 20,000 files and one name Windows cannot hold: the scan refuses it, and
+    // the zip (one that leaves a mark) never runs.
+    const std::string base = Scratch("early");
+    fs::create_directories(base + "/bin");
+    WriteFile(base + "/bin/zip", "#!/bin/sh\ntouch " + Quote(base + "/zip-ran") + "\n");
+    fs::permissions(base + "/bin/zip", fs::perms::owner_all);
+    const std::string installer = base + "/inst";
+    fs::create_directories(installer + "/files");
+    WriteFile(installer + "/SETUP.EXE", "installer");
+    Shell("cd " + Quote(installer + "/files") + " && seq -w 1 20000 | xargs touch && touch 'zz?.txt'");
+
+    const PackResult result =
+        RunPack({"build", "--kit", MakeKit("early-kit"), installer, base + "/pkg", "wxp.tag"},
+                "PATH=" + Quote(base + "/bin") + ":$PATH ");
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_TRUE(Contains(result.output, "refused, nothing written: " + installer + "/files/zz?.txt: "))
+        << result.output;
+    EXPECT_FALSE(fs::exists(base + "/zip-ran"));
+    EXPECT_FALSE(fs::exists(base + "/pkg"));
+    EXPECT_FALSE(fs::exists(base + "/pkg.tmp-1"));
+    fs::remove_all(base);
 }

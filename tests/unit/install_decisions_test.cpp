@@ -1,4 +1,5 @@
-// How each runner starts its child, and what the tree removal does with each entry.
+// How each runner starts its child, which processes it started are waited
+// for, and what the tree removal does with each entry.
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
@@ -28,6 +29,7 @@ enum : unsigned long {
 
 #include <string>
 
+#include "install/child_wait.h"
 #include "install/runner_limits.h"
 #include "install/runner_setup.h"
 #include "install/tree_entry.h"
@@ -188,4 +190,55 @@ TEST(LongTreePath, PrefixesDriveAndNetworkPathsOnce) {
     EXPECT_EQ(entry, 17U);
     EXPECT_EQ(AppendTreeName(tree, entry, WideOf("xy").c_str(), 20), 0U);
     EXPECT_EQ(AsciiOf(tree), "\\\\?\\C:\\t\\name.txt");
+}
+
+// The processes a child started that carry on the installation: those whose
+// program lies in the working directory or a temporary directory, at any
+// depth, and the Windows Installer client; not the installed application.
+TEST(LiesInInstallationLocation, WorkingAndTemporaryDirectoriesAndTheInstallerClient) {
+    const InstallationLocations locations = {
+        {"C:\\WINDOWS\\Temp", "C:\\DOCUME~1\\ADMIN\\Temp\\QUILLER", "C:\\Users\\a\\AppData\\Local\\Temp\\"}};
+    const struct {
+        const char* program;
+        int lies;
+    } cases[] = {
+        {"C:\\DOCUME~1\\ADMIN\\Temp\\QUILLER\\SETUP.EXE", 1},
+        {"c:\\docume~1\\admin\\temp\\quiller\\engine\\engine.exe", 1},
+        {"C:\\Users\\a\\AppData\\Local\\Temp\\boot-42.exe", 1},
+        {"C:\\Windows\\TEMP\\{1234}\\setup.exe", 1},
+        {"C:\\WINDOWS\\system32\\msiexec.exe", 1},
+        {"D:\\elsewhere\\MsiExec.EXE", 1},
+        // A sibling whose name only starts like a location is elsewhere.
+        {"C:\\DOCUME~1\\ADMIN\\Temp\\QUILLER-1\\SETUP.EXE", 0},
+        {"C:\\WINDOWS\\Temporary\\a.exe", 0},
+        {"C:\\Program Files\\App\\app.exe", 0},
+        {"C:\\WINDOWS\\system32\\msiexec.exe.bak", 0},
+        {"C:\\WINDOWS\\system32\\xmsiexec.exe", 0},
+        {"C:\\DOCUME~1", 0},
+        {"", 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LiesInInstallationLocation(c.program, locations), c.lies) << c.program;
+    }
+    // Every ASCII letter compares without regard to case, "z" too.
+    const InstallationLocations zone = {{"C:\\Zone", nullptr, nullptr}};
+    EXPECT_EQ(LiesInInstallationLocation("c:\\zONE\\a.exe", zone), 1);
+    // An unknown location holds nothing.
+    const InstallationLocations none = {{nullptr, "", nullptr}};
+    EXPECT_EQ(LiesInInstallationLocation("C:\\a.exe", none), 0);
+    EXPECT_STREQ(ProgramFileName("C:\\Temp\\boot.exe"), "boot.exe");
+    EXPECT_STREQ(ProgramFileName("boot.exe"), "boot.exe");
+
+    char text[96];
+    EXPECT_EQ(DescribeRunTime(41234, text, sizeof text), 1);
+    EXPECT_STREQ(text, "ran for 41.2 s");
+    EXPECT_EQ(DescribeRanOn(2, 3050, "engine.exe, msiexec.exe", text, sizeof text), 1);
+    EXPECT_STREQ(text, "2 processes it started ran on for 3.0 s: engine.exe, msiexec.exe");
+    EXPECT_EQ(DescribeRanOn(1, 999, "boot.exe", text, sizeof text), 1);
+    EXPECT_STREQ(text, "1 process it started ran on for 0.9 s: boot.exe");
+    EXPECT_EQ(DescribeRanOn(1, 999, "boot.exe", text, 20), 0);
+    EXPECT_EQ(DescribeRanOn(3, 1000, "a.exe", text, sizeof text), 1);
+    EXPECT_STREQ(text, "3 processes it started ran on for 1.0 s: a.exe");
+    EXPECT_EQ(DescribeRunTime(60000, text, sizeof text), 1);
+    EXPECT_STREQ(text, "ran for 60.0 s");
 }

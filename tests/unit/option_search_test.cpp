@@ -43,6 +43,29 @@ TEST(FindOption, PresenceIgnoresTokenBoundaries) {
     }
 }
 
+// Where the option was found, for the log: its first character, counted from
+// 1, in the ANSI copy and the wide one alike.
+TEST(FindOption, PositionOfThePatternFound) {
+    const struct {
+        const char* commandLine;
+        char letter;
+        int position;
+    } rows[] = {
+        {"-h", 'H', 1},
+        {"-s -d\"C:\\Program Files\\Web-Host\"", 'H', 27},
+        {"/h -H", 'H', 4},  // "-H" is searched first
+        {"-dC:\\a", 'H', 0},
+    };
+    for (const auto& row : rows) {
+        WideChar wide[64] = {};
+        for (size_t i = 0; row.commandLine[i] != '\0'; ++i) {
+            wide[i] = static_cast<WideChar>(row.commandLine[i]);
+        }
+        EXPECT_EQ(OptionPosition(row.commandLine, row.letter), row.position) << row.commandLine;
+        EXPECT_EQ(OptionPosition(wide, row.letter), row.position) << row.commandLine;
+    }
+}
+
 TEST(FindOption, ValueRunsToTheFirstSpaceOutsideQuotes) {
     const struct {
         const char* commandLine;

@@ -10,20 +10,38 @@
 #include <string>
 #include <vector>
 
-#include "tools/pack/build_package.h"
-#include "tools/pack/commands.h"
-#include "tools/pack/package_view.h"
-#include "tools/pack/signing.h"
+#include "tools/pack/commands/build.h"
+#include "tools/pack/commands/check.h"
+#include "tools/pack/commands/show.h"
+#include "tools/pack/commands/signing.h"
+#include "tools/pack/commands/stamp.h"
+#include "tools/pack/formats/tags.h"
+#include "tools/pack/names/file_names.h"
+
+// pack.exe does not sign (signtool signs there, then pack.exe stamps): its
+// usage and manual leave out what only pack does.
+#ifdef _WIN32
+static const bool Signs = false;
+#else
+static const bool Signs = true;
+#endif
+
+static const char* OnlyWhereSigning(const char* text) {
+    return Signs ? text : "";
+}
 
 static void PrintUsage(FILE* stream) {
-    (void)fputs(
-        "usage: pack build INSTALLER_DIR OUT_DIR TAG... [options]\n"
-        "       pack stamp SETUP.EXE TAG...\n"
-        "       pack sign DIRECTORY --sign-cert CERT.pem --sign-key KEY.pem | --sign-pkcs12 FILE.p12\n"
-        "       pack show DIRECTORY|SETUP.EXE [--ca CA.pem]\n"
-        "       pack check DIRECTORY [--ca CA.pem]\n"
-        "       pack --help | --version\n",
-        stream);
+    (void)fprintf(stream,
+                  "usage: pack build INSTALLER_DIR OUT_DIR TAG... [options]\n"
+                  "       pack stamp SETUP.EXE TAG...\n"
+                  "%s"
+                  "       pack show DIRECTORY|SETUP.EXE [--ca CA.pem]\n"
+                  "       pack show DIRECTORY|SETUP.EXE --return-codes intune|configmgr|winget|text\n"
+                  "                 [--success CODE,...] [--reboot CODE,...]\n"
+                  "       pack check DIRECTORY [--ca CA.pem]\n"
+                  "       pack --help | --version\n",
+                  OnlyWhereSigning("       pack sign DIRECTORY --sign-cert CERT.pem --sign-key KEY.pem | "
+                                   "--sign-pkcs12 FILE.p12\n"));
 }
 
 static void PrintHelp() {
@@ -33,10 +51,12 @@ static void PrintHelp() {
         "\n"
         "SYNOPSIS\n"
         "    pack build INSTALLER_DIR OUT_DIR TAG... [--msi] [--tag-files] [--force]\n"
-        "               [--kit DIR] [--setup FILE] [--unzip FILE] [SIGNING]\n"
+        "               [--kit DIR] [--setup FILE] [--unzip FILE]%s\n"
         "    pack stamp SETUP.EXE TAG...\n"
-        "    pack sign DIRECTORY SIGNING\n"
+        "%s"
         "    pack show DIRECTORY|SETUP.EXE [--ca CA.pem]\n"
+        "    pack show DIRECTORY|SETUP.EXE --return-codes intune|configmgr|winget|text\n"
+        "              [--success CODE,...] [--reboot CODE,...]\n"
         "    pack check DIRECTORY [--ca CA.pem]\n"
         "    pack --help | --version\n"
         "\n"
@@ -71,9 +91,11 @@ static void PrintHelp() {
         "        --kit DIR        take setup.exe, unzip.exe (and on Windows zip.exe)\n"
         "                         from DIR; by default from pack's own folder\n"
         "        --setup FILE, --unzip FILE   take that one from FILE\n"
-        "        SIGNING          sign setup.exe and unzip.exe first, then stamp (see sign)\n"
+        "%s"
         "\n"
-        "    stamp SETUP.EXE TAG...\n"
+        "    stamp SETUP.EXE [--replace|--remove] TAG...\n"
+        "        --replace: the stamped tags become exactly the TAGs given (none: no\n"
+        "        tags); --remove: the TAGs are taken away. Otherwise:\n"
         "        Appends each TAG as a line ending in CR LF. Tags the tail already shows\n"
         "        are left alone. Refuses, changing nothing, when a name is not a tag or\n"
         "        when afterwards any of the tags would lie outside the last 256 bytes.\n"
@@ -85,21 +107,23 @@ static void PrintHelp() {
         "        certificate padding check (EnableCertPaddingCheck) is on.\n"
         "        The file is replaced in one step, so an error leaves it as it was.\n"
         "\n"
-        "    sign DIRECTORY SIGNING\n"
-        "        Signs the package's setup.exe and unzip.exe with SHA-256 through\n"
-        "        osslsigncode, replacing an old signature; tags setup.exe carried are\n"
-        "        written back inside the new signature. pack.exe does not sign: sign\n"
-        "        with signtool, then run pack stamp. SIGNING is\n"
-        "        --sign-cert CERT.pem --sign-key KEY.pem, or --sign-pkcs12 FILE.p12;\n"
-        "        --sign-password-file FILE  the key's password, its first line\n"
-        "        --sign-password-env NAME   the key's password, from that environment\n"
-        "                                   variable (never on the command line)\n"
-        "        --timestamp URL            an RFC 3161 time-stamping server\n"
-        "\n"
+        "%s"
         "    show DIRECTORY|SETUP.EXE\n"
         "        Lists the tags setup.exe will see, each marked with where it was found\n"
         "        (tail, file), the signatures of setup.exe and unzip.exe, and the\n"
         "        Windows versions the package installs on.\n"
+        "        --return-codes FORMAT  instead, every exit code setup.exe can end\n"
+        "                         with, by the package's tags, as a deployment agent\n"
+        "                         takes them: intune (a JSON array of returnCode and\n"
+        "                         type), configmgr (CSV: return code, code type,\n"
+        "                         name, description), winget (the installer\n"
+        "                         manifest's InstallerSuccessCodes and\n"
+        "                         ExpectedReturnCodes) or text (with meanings); what\n"
+        "                         a format cannot carry goes to standard error\n"
+        "        --success CODE,...     the installer's documented success codes\n"
+        "        --reboot CODE,...      its codes for a success a restart finishes\n"
+        "                         (both with exitcode.tag only: without it the\n"
+        "                         installer's codes never reach the agent)\n"
         "\n"
         "    check DIRECTORY\n"
         "        Checks a package directory: setup.exe (a 32-bit x86 GUI program),\n"
@@ -111,13 +135,31 @@ static void PrintHelp() {
         "        valid (the signer, with the chain checked against --ca CA.pem when\n"
         "        given) or broken, an error (verified with osslsigncode; pack.exe does\n"
         "        not verify). Warns about tags inside a signature, debug.tag in the\n"
-        "        package directory, PostProcess.cmd at the archive root, and archive\n"
-        "        paths longer than MAX_PATH (260) allows under the working directory\n"
+        "        package directory, PostProcess.cmd at the archive root, a package\n"
+        "        without exitcode.tag (an agent would read a refusal as success), and\n"
+        "        archive paths longer than MAX_PATH (260) allows under the working\n"
+        "        directory\n"
         "        %s\n"
         "        The archive is listed with 'unzip -Z1' and tested with 'unzip -t' (on\n"
-        "        Windows the package's own unzip.exe).\n"
+        "        Windows the unzip.exe beside pack.exe, never the package's own).\n"
         "\n"
         "TAGS\n",
+        OnlyWhereSigning(" [SIGNING]"), OnlyWhereSigning("    pack sign DIRECTORY SIGNING\n"),
+        OnlyWhereSigning(
+            "        SIGNING          sign setup.exe and unzip.exe first, then stamp (see sign)\n"),
+        Signs ? "    sign DIRECTORY SIGNING\n"
+                "        Signs the package's setup.exe and unzip.exe with SHA-256 through\n"
+                "        osslsigncode, replacing an old signature; tags setup.exe carried are\n"
+                "        written back inside the new signature. pack.exe does not sign: sign\n"
+                "        with signtool, then run pack stamp. SIGNING is\n"
+                "        --sign-cert CERT.pem --sign-key KEY.pem, or --sign-pkcs12 FILE.p12;\n"
+                "        --sign-password-file FILE  the key's password, its first line\n"
+                "        --sign-password-env NAME   the key's password, from that environment\n"
+                "                                   variable (never on the command line)\n"
+                "        --timestamp URL            an RFC 3161 time-stamping server\n"
+                "        --timestamp-timeout SECONDS how long to wait for its answer (60)\n"
+                "\n"
+              : "",
         TypicalWorkingDirectory);
     for (const VersionRow& row : VersionRows()) {
         const char* tag = TagForRow(row);
@@ -126,7 +168,9 @@ static void PrintHelp() {
     printf(
         "    %-10s silent installs run SETUP.EXE /qn REBOOT=ReallySuppress, not -s -SMS\n"
         "    %-10s the exit code reports the outcome (the installer's own code, 1633\n"
-        "               refused, 82 no working directory, 1460 still running)\n"
+        "               refused, 82 no working directory, 1460 still running, ...:\n"
+        "               pack show DIR --return-codes text); without it 1 once the\n"
+        "               installation ran, 0 after a refusal or the usage box\n"
         "    %-10s each run writes QUILLER-YYYYMMDD-HHMMSS-PID.log in the\n"
         "               temporary directory\n"
         "    %-10s debug mode (diagnostic boxes); only as a file in the directory\n"
@@ -140,10 +184,13 @@ static void PrintHelp() {
         "EXAMPLES\n"
         "    pack build installer pkg wxp.tag vst.tag\n"
         "    pack stamp pkg/setup.exe wxp.tag vst.tag\n"
-        "    pack build installer pkg wxp.tag vst.tag --sign-cert cert.pem --sign-key key.pem\n"
+        "%s"
         "    pack show pkg\n"
+        "    pack show pkg --return-codes intune --reboot 3011\n"
         "    pack check pkg\n",
-        MsiTag, ExitCodeTag, LogTag, DebugTag);
+        MsiTag, ExitCodeTag, LogTag, DebugTag,
+        OnlyWhereSigning(
+            "    pack build installer pkg wxp.tag vst.tag --sign-cert cert.pem --sign-key key.pem\n"));
 }
 
 static int BadUsage(const char* problem) {
@@ -161,6 +208,7 @@ static std::string* SigningValue(const std::string& arg, SigningRequest& signing
            : arg == "--sign-password-file" ? &signing.PasswordFile
            : arg == "--sign-password-env"  ? &signing.PasswordVariable
            : arg == "--timestamp"          ? &signing.Timestamp
+           : arg == "--timestamp-timeout"  ? &signing.TimestampTimeout
                                            : nullptr;
 }
 
@@ -209,6 +257,23 @@ static int Build(const std::vector<std::string>& args) {
     return BuildPackage(request);
 }
 
+// pack show --return-codes FORMAT [--success CODE,...] [--reboot CODE,...].
+static int ShowReturnCodes(const std::string& target, const std::string (&options)[3]) {
+    ReturnCodeFormat format = ReturnCodeFormat::Text;
+    std::vector<unsigned long> codes[2];
+    std::string problem;
+    if (!ReadReturnCodeFormat(options[0], format)) {
+        return BadUsage(options[0].empty() ? "--success and --reboot go with --return-codes"
+                                           : "--return-codes takes intune, configmgr, winget or text");
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (!options[i + 1].empty() && !ReadCodeList(options[i + 1], codes[i], problem)) {
+            return BadUsage(((i == 0 ? "--success: " : "--reboot: ") + problem).c_str());
+        }
+    }
+    return ShowReturnCodes(target, format, codes[0], codes[1]);
+}
+
 static int Run(const std::vector<std::string>& args) {
     if (args.empty()) {
         return BadUsage("no command given");
@@ -225,21 +290,28 @@ static int Run(const std::vector<std::string>& args) {
     if (command == "build") {
         return Build(args);
     }
-    // sign takes the signing options, show and check --ca; stamp none.
+    // sign takes the signing options, show and check --ca, show the return
+    // codes' options too; stamp none.
     SigningRequest signing;
     std::string ca;
+    std::string returnCodes[3];  // --return-codes, --success, --reboot
     std::vector<std::string> plain = {command};
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         std::string* value = command == "sign" ? SigningValue(arg, signing)
                              : (command == "show" || command == "check") && arg == "--ca" ? &ca
+                             : command != "show"                                          ? nullptr
+                             : arg == "--return-codes"                                    ? &returnCodes[0]
+                             : arg == "--success"                                         ? &returnCodes[1]
+                             : arg == "--reboot"                                          ? &returnCodes[2]
                                                                                           : nullptr;
         if (value != nullptr) {
             if (i + 1 == args.size() || args[i + 1].empty()) {
                 return BadUsage((arg + " needs a value").c_str());
             }
             *value = args[++i];
-        } else if (arg.size() > 1 && arg[0] == '-') {
+        } else if (arg.size() > 1 && arg[0] == '-' &&
+                   !(command == "stamp" && i == 2 && (arg == "--replace" || arg == "--remove"))) {
             return BadUsage(("unknown option " + arg).c_str());
         } else {
             plain.push_back(arg);
@@ -260,14 +332,22 @@ static int Run(const std::vector<std::string>& args) {
         return SignPackage(plain[1], signing);
     }
     if (command == "stamp") {
-        if (args.size() < 3) {
+        if (args.size() < 3 || (args.size() == 3 && args[2] == "--remove")) {
             return BadUsage("stamp needs an executable and at least one tag");
+        }
+        const bool replace = args[2] == "--replace";
+        if (replace || args[2] == "--remove") {
+            return SetTags(args[1], std::vector<std::string>(args.begin() + 3, args.end()), !replace);
         }
         return StampTags(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
     }
     if (command == "show" || command == "check") {
         if (plain.size() != 2) {
             return BadUsage((command + " needs exactly one package").c_str());
+        }
+        if (command == "show" &&
+            !(returnCodes[0].empty() && returnCodes[1].empty() && returnCodes[2].empty())) {
+            return ShowReturnCodes(plain[1], returnCodes);
         }
         return command == "show" ? ShowPackage(plain[1], ca) : CheckPackage(plain[1], "", ca);
     }

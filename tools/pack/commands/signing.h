@@ -13,12 +13,23 @@ struct SigningRequest {
     std::string PasswordVariable;  // or the environment variable of this name
     std::string Password;          // as LoadPassword read it
     std::string Timestamp;         // RFC 3161 time-stamping URL, or ""
+    std::string TimestampTimeout;  // seconds to wait for its answer, as given; "" for 60
     bool Wanted() const { return !Cert.empty() || !Key.empty() || !Pkcs12.empty(); }
 };
 
 // "" when the signing options go together (and, on Windows, when none is
 // given: pack.exe does not sign), else what is wrong with them.
 std::string SigningProblem(const SigningRequest& request);
+
+// The seconds --timestamp-timeout gives (60 when not given), 0 when it is
+// not a number from 1 to 3600.
+int TimestampSeconds(const SigningRequest& request);
+
+// Why a signing certificate cannot sign now, from openssl x509's -startdate,
+// -enddate and -ext extendedKeyUsage lines (fields), at now (seconds since
+// 1970): expired, not yet valid, or without the code-signing purpose; ""
+// when it can.
+std::string CertificateFault(const std::string& fields, long long now);
 
 // Reads the password from its file or variable, once; false with problem
 // set when it cannot.
@@ -42,6 +53,9 @@ struct SignatureReport {
     std::string Detail;                   // what was checked, or what is wrong
     std::vector<std::string> TagsInside;  // tag lines inside the certificate table
 };
+
+// The detail of a valid signature whose chain was not checked (no --ca).
+extern const char ChainNotChecked[];
 
 // The signature of an executable (bytes read from path): none, valid (the
 // signed bytes match, and the signer's chain leads to ca when one is given),

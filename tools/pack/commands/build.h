@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/pack/signing.h"
+#include "tools/pack/commands/signing.h"
 
 struct BuildRequest {
     std::string InstallerDirectory;  // holds SETUP.EXE at its root
@@ -23,14 +23,3 @@ struct BuildRequest {
 // place; on any refusal or error nothing is left behind. Returns the exit
 // status: 0 built, 1 refused or failed.
 int BuildPackage(const BuildRequest& request);
-
-// Gives every entry of a zip archive the same time stamp and drops the
-// archive bit from its attributes, so that the same files give the same
-// bytes; false with error set when the archive cannot be read or written
-// (or needs Zip64 records, which this does not rewrite).
-bool NormalizeArchive(const std::string& archive, std::string& error);
-
-// The entry names of a zip archive as its central directory holds them (a
-// name's UTF-8 form where an extra field gives one), whatever the code page
-// of the system reading it; false with error set when it cannot be read.
-bool ReadArchiveNames(const std::string& archive, std::vector<std::string>& names, std::string& error);

@@ -1,27 +1,26 @@
-// The executables' kinds from their PE headers, and the extractor's test
-// report read entry by entry.
-#include "tools/pack/package_faults.h"
+// The extractor's listing and test report, read line by line.
+#include "tools/pack/formats/extractor_report.h"
 
 #include <sstream>
 
-static const uint16_t I386Machine = 0x14c;
-static const uint32_t GuiSubsystem = 2;
-static const uint32_t ConsoleSubsystem = 3;
-
-std::string ExecutableKindProblem(const PeFacts& facts, bool console) {
-    if (!facts.IsPe) {
-        return "is not a Windows executable (no PE headers)";
+std::vector<std::string> ListingNames(const std::string& listing) {
+    std::vector<std::string> names;
+    size_t start = 0;
+    while (start < listing.size()) {
+        size_t end = listing.find('\n', start);
+        end = end == std::string::npos ? listing.size() : end;
+        std::string line = listing.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        names.push_back(line);
+        start = end + 1;
     }
-    if (facts.Machine != I386Machine) {
-        return "is built for " + MachineName(facts.Machine) +
-               ", not for 32-bit x86 (i386): 32-bit Windows cannot start it";
+    // zipinfo reports an archive without entries on standard output.
+    if (names.size() == 1 && names[0] == "Empty zipfile.") {
+        names.clear();
     }
-    const uint32_t wanted = console ? ConsoleSubsystem : GuiSubsystem;
-    if (facts.Subsystem != wanted) {
-        return std::string("is not a ") + (console ? "console" : "GUI") + " program (subsystem " +
-               std::to_string(facts.Subsystem) + ", expected " + std::to_string(wanted) + ")";
-    }
-    return "";
+    return names;
 }
 
 // The entry that a "testing: " line names: the longest one the rest of the

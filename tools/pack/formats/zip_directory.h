@@ -15,7 +15,7 @@ extern const uint16_t FixedDosDate;
 
 // Where an entry's local header is, and whether its name is marked UTF-8.
 struct LocalHeader {
-    uint32_t Offset;
+    uint64_t Offset;
     bool Utf8;
 };
 
@@ -28,8 +28,9 @@ extern const uint16_t Utf8NameFlag;
 // UTF-8, and collects each entry's local header. Every length field is
 // checked against what is left of the directory, so a damaged or hostile
 // directory is refused (false, error says why) and nothing outside it is
-// read or written.
-bool NormalizeCentralDirectory(unsigned char* directory, size_t size, uint32_t entries,
+// read or written. An offset or size too large for its fixed field is read
+// from the entry's Zip64 field (0x0001), which archives past 4 GiB carry.
+bool NormalizeCentralDirectory(unsigned char* directory, size_t size, uint64_t entries,
                                std::vector<LocalHeader>& localHeaders, std::string& error);
 
 // One central directory entry, its name in UTF-8.
@@ -37,14 +38,17 @@ struct ZipEntry {
     std::string Header;  // the fixed 46 bytes
     std::string Name;    // from the Unicode path extra field (0x7075) when there is one
     std::string Comment;
-    uint32_t LocalOffset;
-    uint32_t CompressedSize;
+    uint64_t LocalOffset;     // from the Zip64 field where the fixed one is full
+    uint64_t CompressedSize;  // likewise
+    bool OtherFields;         // extra fields besides the Zip64 field
 };
 
 // The directory's entries, each length checked as above.
-bool SplitCentralDirectory(const unsigned char* directory, size_t size, uint32_t entries,
+bool SplitCentralDirectory(const unsigned char* directory, size_t size, uint64_t entries,
                            std::vector<ZipEntry>& split, std::string& error);
 
-// Little-endian fields of width 2 or 4.
-uint32_t GetField(const unsigned char* at, size_t width);
-void SetField(unsigned char* at, uint32_t value, size_t width);
+// Whether an archive of this many files, of this many bytes in all, may need
+// Zip64 records: over 65,535 entries, or entries that could reach past
+// 4 GiB (a stored file takes its full size, and each entry's headers and
+// name take less than 1 KiB).
+bool MayNeedZip64(uint64_t files, uint64_t bytes);

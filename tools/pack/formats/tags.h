@@ -1,13 +1,13 @@
-// How the launcher reads a package: the tags it knows, what it sees of them
-// in the executable's tail, the Windows versions they admit, and the facts
-// of the executable's PE headers that decide where tags can live.
+// The tags as the launcher reads them: the names it knows, what it sees of
+// them in the executable's tail, and the Windows versions they admit.
 #pragma once
 
 #include <stddef.h>
-#include <stdint.h>
 
 #include <string>
 #include <vector>
+
+#include "tools/pack/formats/pe_image.h"
 
 // One row of the launcher's version classification, probed with a sample
 // version and architecture; the tag comes from the launcher's own table.
@@ -46,21 +46,6 @@ std::string TailOf(const std::string& file);
 // 1 when the launcher's tail scan finds tag in the tail of file.
 int TailSees(const std::string& file, const char* tag);
 
-struct PeFacts {
-    bool IsPe = false;
-    uint16_t Machine = 0;         // COFF machine: 0x14c x86, 0x8664 AMD64
-    uint32_t Subsystem = 0;       // 2 a GUI program, 3 a console program
-    uint32_t SecurityOffset = 0;  // the Authenticode certificate table
-    uint32_t SecuritySize = 0;    // 0: not signed
-    uint64_t ImageEnd = 0;        // end of the headers and section data
-};
-
-// The PE facts of an executable's bytes; IsPe false when they are not one.
-PeFacts ReadPeFacts(const std::string& file);
-
-// "32-bit x86", "64-bit x64" or a hexadecimal machine number.
-std::string MachineName(uint16_t machine);
-
 // A known tag found in data appended to the executable but outside its tail.
 struct StrayTag {
     std::string Tag;
@@ -71,4 +56,4 @@ struct StrayTag {
 // Known tags in the executable's appended data (after the image and any
 // certificate table) that lie, at least partly, before the tail; the image's
 // own bytes are not searched since the launcher's code carries the names.
-std::vector<StrayTag> TagsBeforeTail(const std::string& file, const PeFacts& facts);
+std::vector<StrayTag> TagsBeforeTail(const std::string& file, const PeImage& image);

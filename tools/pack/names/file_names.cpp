@@ -1,5 +1,5 @@
 // Windows' rules for file names, applied to the UTF-8 names of the build host.
-#include "tools/pack/file_names.h"
+#include "tools/pack/names/file_names.h"
 
 #include <stdint.h>
 #include <string.h>
@@ -183,22 +183,40 @@ static bool Spells(unsigned codePage, const std::string& utf8) {
     return again == length && memcmp(back, wide, sizeof(wchar_t) * static_cast<size_t>(length)) == 0;
 }
 #else
-static bool Spells(unsigned codePage, const std::string& utf8) {
-    // glibc's CP936 is the older GB2312 set; Windows' 936 is GBK.
-    const std::string name = codePage == 936 ? "GBK" : "CP" + std::to_string(codePage);
-    iconv_t convert = iconv_open(name.c_str(), "UTF-8");
+// text converted by iconv from one encoding to another, whole; false when
+// any of it does not convert.
+static bool Convert(const char* to, const char* from, const std::string& text, std::string& converted) {
+    iconv_t convert = iconv_open(to, from);
     if (convert == reinterpret_cast<iconv_t>(-1)) {
         return false;
     }
-    std::string in = utf8;
-    std::string out(utf8.size() * 2 + 8, '\0');
-    char* from = &in[0];
-    size_t fromLeft = in.size();
-    char* to = &out[0];
-    size_t toLeft = out.size();
-    const size_t done = iconv(convert, &from, &fromLeft, &to, &toLeft);
+    std::string in = text;
+    std::string out(text.size() * 4 + 8, '\0');
+    char* source = &in[0];
+    size_t sourceLeft = in.size();
+    char* target = &out[0];
+    size_t targetLeft = out.size();
+    const size_t done = iconv(convert, &source, &sourceLeft, &target, &targetLeft);
+    // A stateful decoder (CP1258's) holds back its last character, which
+    // may yet combine with the next, until it is flushed.
+    const size_t flushed = iconv(convert, nullptr, nullptr, &target, &targetLeft);
     (void)iconv_close(convert);  // only converted in memory
-    return done != static_cast<size_t>(-1) && fromLeft == 0;
+    if (done == static_cast<size_t>(-1) || flushed == static_cast<size_t>(-1) || sourceLeft != 0) {
+        return false;
+    }
+    converted = out.substr(0, out.size() - targetLeft);
+    return true;
+}
+
+// As on Windows: the name goes into the code page and reads back the same,
+// or the extractor, which reads it back, sees another name.
+static bool Spells(unsigned codePage, const std::string& utf8) {
+    // glibc's CP936 is the older GB2312 set; Windows' 936 is GBK.
+    const std::string name = codePage == 936 ? "GBK" : "CP" + std::to_string(codePage);
+    std::string bytes;
+    std::string back;
+    return Convert(name.c_str(), "UTF-8", utf8, bytes) && Convert("UTF-8", name.c_str(), bytes, back) &&
+           back == utf8;
 }
 #endif
 
@@ -215,4 +233,42 @@ std::string CodePagesSpelling(const std::string& utf8) {
         }
     }
     return pages;
+}
+
+static char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string FindNameIgnoringCase(const std::vector<std::string>& names, const std::string& wanted) {
+    for (const std::string& name : names) {
+        if (name.size() != wanted.size()) {
+            continue;
+        }
+        size_t i = 0;
+        while (i < name.size() && LowerAscii(name[i]) == LowerAscii(wanted[i])) {
+            ++i;
+        }
+        if (i == name.size()) {
+            return name;
+        }
+    }
+    return "";
+}
+
+// The longest temporary directory common among the launcher's targets:
+// Windows 2000/XP's, for a user name of 20 characters (the longest those
+// versions allow), with the launcher's own QUILLER below it.
+const char TypicalWorkingDirectory[] =
+    "C:\\Documents and Settings\\abcdefghijklmnopqrst\\Local Settings\\Temp\\QUILLER\\";
+
+const size_t MaxPath = 260;
+
+bool TooLongForWorkingDirectory(const std::string& entry) {
+    return sizeof TypicalWorkingDirectory - 1 + entry.size() + 1 > MaxPath;
+}
+
+bool ReparseTagIsLink(unsigned long tag) {
+    const unsigned long symlink = 0xA000000CUL;
+    const unsigned long mountPoint = 0xA0000003UL;
+    return tag == symlink || tag == mountPoint;
 }

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Packages past the classic zip limits, end to end: pack.exe under Wine
+# builds one of 70,001 files and one holding a file over 4 GiB (sparse here),
+# each with Zip64 records; its check tests every entry with the package's
+# unzip.exe; each installs under Wine (try-package). Long: run on its own
+# (ctest -L long).
+#   pack-zip64.sh SOURCE_DIR BUILD_DIR
+set -euo pipefail
+source_dir=$1
+build=$2
+# Beside the build directory: pack refuses an OUT_DIR inside the kit folder.
+scratch=$(mktemp -d "$(dirname "$build")/pack-zip64.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+
+windows() { WINEPREFIX=$build/wineprefix /usr/lib/wine/wine64 winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+
+# The demo's installer folder, and what each case adds to it.
+installer() {
+    mkdir -p "$1"
+    cp -r "$source_dir/tools/demo/files" "$source_dir/tools/demo/PostProcess.cmd" "$1/"
+    cp "$build/sample_installer.exe" "$1/SETUP.EXE"
+}
+installer "$scratch/many"
+mkdir "$scratch/many/more"
+# 70,001 files with the demo's five.
+(cd "$scratch/many/more" && seq -w 1 69996 | xargs touch)
+installer "$scratch/large"
+truncate -s 4600M "$scratch/large/files/large.bin"
+
+for case in many large; do
+    "$source_dir/scripts/wine-run" win32 "$build" "$build/pack.exe" build \
+        "$(windows "$scratch/$case")" "$(windows "$scratch/$case-package")" wxp.tag 2>&1 |
+        grep -v 'FS volume label and serial are not available' | tail -n 25
+    status=${PIPESTATUS[0]}
+    [ "$status" = 0 ] || { echo "FAIL: pack.exe build of the $case case exited with $status"; exit 1; }
+    # Zip64 records: the end record's count or the entry's sizes are full.
+    python3 - "$scratch/$case-package/package.zip" "$case" <<'PY' || exit 1
+import struct, sys, zipfile
+data = open(sys.argv[1], 'rb')
+data.seek(-22, 2)
+entries = struct.unpack('<H', data.read(22)[10:12])[0]
+z = zipfile.ZipFile(sys.argv[1])
+if sys.argv[2] == 'many':
+    ok = entries == 0xffff and len(z.infolist()) == 70001
+else:
+    ok = z.getinfo('files/large.bin').file_size == 4600 << 20
+print(sys.argv[2], 'Zip64 records as needed' if ok else 'FAIL: no Zip64 records where needed')
+sys.exit(0 if ok else 1)
+PY
+    report=$("$source_dir/scripts/try-package" "$scratch/$case-package" --timeout 3000) ||
+        { echo "$report"; echo "FAIL: try-package of the $case case"; exit 1; }
+    grep -qF 'C:\Program Files\Sample App\postprocess.txt' <<<"$report" ||
+        { echo "$report"; echo "FAIL: the $case case did not install"; exit 1; }
+    echo "$case: installed"
+    rm -rf "${scratch:?}/$case" "${scratch:?}/$case-package"
+done
