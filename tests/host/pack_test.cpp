@@ -18,6 +18,7 @@
 #include "tools/pack/formats/extractor_report.h"
 #include "tools/pack/formats/little_endian.h"
 #include "tools/pack/formats/pe_image.h"
+#include "tools/pack/formats/zip_archive.h"
 #include "tools/pack/formats/zip_directory.h"
 #include "tools/pack/names/file_names.h"
 
@@ -344,6 +345,11 @@ TEST(PackCheck, CountsANameSpelledOnlyByCodePagesThatReadItBackUnchanged) {
     EXPECT_EQ(CodePagesSpelling("L\xc3\xa9"
                                 "ame"),
               "936, 1250, 1252, 1254, 1256, 1257, 1258");
+    // U+1EBF is in no table of 1258; the one-character-at-a-time conversion
+    // the extractor makes does not split it into a letter and its accent.
+    EXPECT_EQ(CodePagesSpelling("Ti\xe1\xba\xbf"
+                                "ng.txt"),
+              "");
 }
 
 TEST(PackStamp, ReportsAMissingOrUnreadableFile) {
@@ -1240,12 +1246,13 @@ TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
 
     // What pack sign refuses, or fails at: nothing changed.
     const std::string fake = Scratch("sign-fake-signer");
-    WriteFile(fake + "/osslsigncode", "#!/bin/sh\nexit 0\n");
+    // It reads the password as osslsigncode does, then writes nothing.
+    WriteFile(fake + "/osslsigncode", "#!/bin/sh\ncat >/dev/null\nexit 0\n");
     chmod((fake + "/osslsigncode").c_str(), 0755);
     const struct {
         const char* name;
         std::string setup;  // "" for no setup.exe
-        bool extractor;
+        int extractor;      // 0 none, 1 whole, 2 cut short
         const char* prefix;
         const char* message;
     } cases[] = {
@@ -1258,12 +1265,14 @@ TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
         {"signer-writes-nothing", MakeExecutable(), true, "fake", "osslsigncode wrote no signed copy of "},
         {"no-password", MakeExecutable(), true, "",
          "refused, nothing changed: cannot read --sign-password-file "},
+        {"damaged-extractor", MakeExecutable(), 2, "", "unzip.exe: the image ends at byte "},
     };
     for (const auto& c : cases) {
         const std::string package = Scratch(std::string("sign-refuses-") + c.name);
         WriteFile(package + "/setup.exe", c.setup);
-        if (c.extractor) {
-            WriteFile(package + "/unzip.exe", MakeExecutable(false, Console));
+        if (c.extractor != 0) {
+            const std::string extractor = MakeExecutable(false, Console);
+            WriteFile(package + "/unzip.exe", c.extractor == 1 ? extractor : extractor.substr(0, 1000));
         }
         const std::string prefix =
             std::string(c.prefix) == "fake" ? "PATH=" + Quote(fake) + ":\"$PATH\" " : std::string(c.prefix);
@@ -1420,7 +1429,8 @@ TEST_F(PackSigned, VerifiesEverySignatureWithoutACaAndRefusesWhatCannotSignSound
         "; printf '[ca]\\ndefault_ca=d\\n[d]\\ndatabase=index.txt\\nnew_certs_dir=.\\nserial=serial\\n"
         "default_md=sha256\\npolicy=p\\n[p]\\ncommonName=supplied\\n' >ca.cnf; : >index.txt; echo 10 >serial"
         "; openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -startdate 20200101000000Z"
-        " -enddate 20200201000000Z -extfile ext.cnf -notext -in cert.csr -out expired.pem) >/dev/null 2>&1"
+        " -enddate 20200201000000Z -extfile ext.cnf -notext -in cert.csr -out expired.pem"
+        "; cat ca.pem cert.pem >ca-first.pem; cat ca.pem expired.pem >ca-first-expired.pem) >/dev/null 2>&1"
         " && echo made");
     ASSERT_TRUE(Contains(made, "made\n")) << made;
     const std::string unsignedSetup = MakeExecutable();
@@ -1430,6 +1440,10 @@ TEST_F(PackSigned, VerifiesEverySignatureWithoutACaAndRefusesWhatCannotSignSound
         {{"--sign-cert", keys + "/cert.pem", "--sign-key", keys + "/other.key"},
          "pack: refused, nothing signed: the key " + keys + "/other.key does not match the certificate " +
              keys + "/cert.pem\n"},
+        // In a chain file the signer's certificate is the one whose key is
+        // given, wherever it lies: its dates are the ones checked.
+        {{"--sign-cert", keys + "/ca-first-expired.pem", "--sign-key", keys + "/key.pem"},
+         "pack: refused, nothing signed: the certificate has expired (" + keys + "/ca-first-expired.pem)\n"},
     };
     for (const auto& refusal : refusals) {
         WriteFile(dir + "/setup.exe", unsignedSetup);
@@ -1440,6 +1454,11 @@ TEST_F(PackSigned, VerifiesEverySignatureWithoutACaAndRefusesWhatCannotSignSound
         EXPECT_EQ(refused.output, refusal.second);
         EXPECT_EQ(ReadFile(dir + "/setup.exe"), unsignedSetup);
     }
+    WriteFile(dir + "/setup.exe", unsignedSetup);
+    PackResult chained =
+        RunPack({"sign", dir, "--sign-cert", keys + "/ca-first.pem", "--sign-key", keys + "/key.pem"});
+    EXPECT_EQ(chained.exitCode, 0) << chained.output;
+    EXPECT_TRUE(Contains(Verify(dir + "/setup.exe"), "Signature verification: ok"));
 }
 
 TEST_F(PackSigned, GivesUpOnATimestampServerThatNeverAnswersAndLeavesNothingBehind) {
@@ -1923,6 +1942,42 @@ TEST(PackBuild, ReadsSizesAndOffsetsPast4GiBFromTheZip64Field) {
         EXPECT_FALSE(NormalizeCentralDirectory(at, bad.size(), 1, locals, error));
         EXPECT_TRUE(Contains(error, "lacks the Zip64 field")) << error;
     }
+}
+
+TEST(PackBuild, ReadsExactly65535EntriesWithoutZip64Records) {
+    // Zip writes 65,535 entries with the end record's count full and no
+    // Zip64 records: the count is then the value itself.
+    std::string locals;
+    std::string central;
+    for (unsigned i = 0; i < 0xffff; ++i) {
+        char name[8];
+        (void)snprintf(name, sizeof name, "f%05u", i);
+        std::string local(30, '\0');
+        Put(local, 0, 0x04034b50, 4);
+        Put(local, 4, 10, 2);
+        Put(local, 26, 6, 2);
+        std::string entry = CentralEntry(name, 0, static_cast<unsigned>(locals.size()));
+        Put(entry, 20, 0, 4);
+        Put(entry, 24, 0, 4);
+        locals += local + name;
+        central += entry;
+    }
+    std::string end(22, '\0');
+    Put(end, 0, 0x06054b50, 4);
+    Put(end, 8, 0xffff, 2);
+    Put(end, 10, 0xffff, 2);
+    Put(end, 12, static_cast<unsigned>(central.size()), 4);
+    Put(end, 16, static_cast<unsigned>(locals.size()), 4);
+    const std::string archive = Scratch("zip-65535") + "/package.zip";
+    WriteFile(archive, locals + central + end);
+
+    std::vector<std::string> names;
+    std::string error;
+    ASSERT_TRUE(ReadArchiveNames(archive, names, error)) << error;
+    ASSERT_EQ(names.size(), 0xffffu);
+    EXPECT_EQ(names.back(), "f65534");
+    EXPECT_TRUE(NormalizeArchive(archive, error)) << error;
+    EXPECT_EQ(Shell("unzip -Z1 " + Quote(archive) + " | wc -l"), "65535\n");
 }
 
 TEST(PackBuild, PacksMoreEntriesThanTheEndRecordCountsThroughZip64Records) {

@@ -170,6 +170,26 @@ std::string CertificateFault(const std::string& fields, long long now) {
     return "";
 }
 
+// Each PEM certificate in text, or the whole text when it holds none (DER).
+static std::vector<std::string> PemCertificates(const std::string& text) {
+    static const char begin[] = "-----BEGIN CERTIFICATE-----";
+    static const char end[] = "-----END CERTIFICATE-----";
+    std::vector<std::string> found;
+    size_t at = text.find(begin);
+    while (at != std::string::npos) {
+        const size_t stop = text.find(end, at);
+        if (stop == std::string::npos) {
+            break;
+        }
+        found.push_back(text.substr(at, stop + sizeof end - 1 - at) + "\n");
+        at = text.find(begin, stop);
+    }
+    if (found.empty()) {
+        found.push_back(text);
+    }
+    return found;
+}
+
 // What is wrong with the signing certificate and key, found before
 // anything is signed; "" when nothing is (or when openssl cannot tell:
 // osslsigncode then reports what it finds).
@@ -184,6 +204,29 @@ static std::string SignerProblem(const SigningRequest& request) {
     if (request.Pkcs12.empty()) {
         std::string error;
         (void)ReadWholeFile(request.Cert, certificate, error);
+        // A chain file may hold the issuers too, in any order: the signer's
+        // certificate is the one whose key is the key given.
+        std::vector<std::string> args = {"pkey", "-in", request.Key, "-pubout"};
+        args.insert(args.end(), passin.begin(), passin.end());
+        const std::string key = RunTool("openssl", args, input, status);
+        bool readable = false;
+        std::string matching;
+        for (const std::string& one : PemCertificates(certificate)) {
+            int read = -1;
+            const std::string certKey =
+                status == 0 ? RunTool("openssl", {"x509", "-noout", "-pubkey"}, &one, read) : "";
+            readable = readable || read == 0;
+            if (read == 0 && certKey == key) {
+                matching = one;
+                break;
+            }
+        }
+        if (readable && matching.empty()) {
+            return "the key " + request.Key + " does not match the certificate " + request.Cert;
+        }
+        if (!matching.empty()) {
+            certificate = matching;
+        }
     } else {
         std::vector<std::string> args = {"pkcs12", "-in", request.Pkcs12, "-nokeys", "-clcerts"};
         args.insert(args.end(), passin.begin(), passin.end());
@@ -201,18 +244,6 @@ static std::string SignerProblem(const SigningRequest& request) {
     const std::string fault = CertificateFault(fields, static_cast<long long>(time(nullptr)));
     if (!fault.empty()) {
         return fault + " (" + where + ")";
-    }
-    if (request.Pkcs12.empty()) {
-        const std::string certKey = RunTool("openssl", {"x509", "-noout", "-pubkey"}, &certificate, status);
-        if (status != 0) {
-            return "";
-        }
-        std::vector<std::string> args = {"pkey", "-in", request.Key, "-pubout"};
-        args.insert(args.end(), passin.begin(), passin.end());
-        const std::string key = RunTool("openssl", args, input, status);
-        if (status == 0 && key != certKey) {
-            return "the key " + request.Key + " does not match the certificate " + request.Cert;
-        }
     }
     return "";
 }
@@ -268,15 +299,22 @@ static bool UnsignedImage(const std::string& path, const std::string& file, std:
     return true;
 }
 
-bool SignExecutable(const std::string& path, const SigningRequest& request, const std::string& shownAs) {
-    std::string bytes;
+// One signed executable, made in memory: the file is not written yet.
+struct SignedCopy {
+    std::string Original;
+    std::string Result;
+    std::vector<std::string> Tags;
+};
+
+static bool MakeSignedCopy(const std::string& path, const SigningRequest& request, SignedCopy& copy) {
+    std::string& bytes = copy.Original;
+    std::vector<std::string>& tags = copy.Tags;
     std::string error;
     if (!ReadWholeFile(path, bytes, error)) {
         Fail("cannot read " + path + ": " + error);
         return false;
     }
     std::string image;
-    std::vector<std::string> tags;
     if (!UnsignedImage(path, bytes, image, tags)) {
         return false;
     }
@@ -331,23 +369,40 @@ bool SignExecutable(const std::string& path, const SigningRequest& request, cons
                  : "osslsigncode wrote no signed copy of " + path + ": " + error);
         return false;
     }
-    std::string result = signedBytes;
+    copy.Result = signedBytes;
     CertTable stampedTable;
-    if (!tags.empty() &&
-        !StampIntoCertTable(signedBytes, ReadCertTable(signedBytes), tags, result, stampedTable, error)) {
+    if (!tags.empty() && !StampIntoCertTable(signedBytes, ReadCertTable(signedBytes), tags, copy.Result,
+                                             stampedTable, error)) {
         Fail("refused, nothing changed: " + path + ": " + error);
         return false;
     }
-    if (!ReplaceFileContents(path, result, error)) {
+    return true;
+}
+
+static bool WriteSignedCopy(const std::string& path, const SignedCopy& copy) {
+    std::string error;
+    if (!ReplaceFileContents(path, copy.Result, error)) {
         Fail("cannot write " + path + ", nothing changed: " + error);
         return false;
     }
+    return true;
+}
+
+static void ReportSigned(const std::string& shownAs, const SignedCopy& copy) {
     std::string names;
-    for (const std::string& tag : tags) {
+    for (const std::string& tag : copy.Tags) {
         names += (names.empty() ? "" : ", ") + tag;
     }
-    printf("%s: signed (SHA-256)%s\n", (shownAs.empty() ? path : shownAs).c_str(),
+    printf("%s: signed (SHA-256)%s\n", shownAs.c_str(),
            names.empty() ? "" : (", tags inside the signature: " + names).c_str());
+}
+
+bool SignExecutable(const std::string& path, const SigningRequest& request, const std::string& shownAs) {
+    SignedCopy copy;
+    if (!MakeSignedCopy(path, request, copy) || !WriteSignedCopy(path, copy)) {
+        return false;
+    }
+    ReportSigned(shownAs.empty() ? path : shownAs, copy);
     return true;
 }
 
@@ -388,12 +443,30 @@ int SignPackage(const std::string& directory, const SigningRequest& request) {
             return 1;
         }
     }
-    for (const char* wanted : {"setup.exe", "unzip.exe"}) {
-        if (!SignExecutable(JoinPath(directory, FindNameIgnoringCase(names, wanted)), request)) {
-            return 1;
-        }
+#ifdef _WIN32
+    return SignExecutable(JoinPath(directory, FindNameIgnoringCase(names, "setup.exe")), request) ? 0 : 1;
+#else
+    // Both are signed in memory before either is written: a package is
+    // never left with one executable signed and the other refused.
+    const std::string setup = JoinPath(directory, FindNameIgnoringCase(names, "setup.exe"));
+    const std::string extractor = JoinPath(directory, FindNameIgnoringCase(names, "unzip.exe"));
+    SignedCopy setupCopy;
+    SignedCopy extractorCopy;
+    if (!MakeSignedCopy(setup, request, setupCopy) || !MakeSignedCopy(extractor, request, extractorCopy) ||
+        !WriteSignedCopy(setup, setupCopy)) {
+        return 1;
     }
+    if (!WriteSignedCopy(extractor, extractorCopy)) {
+        std::string error;
+        if (!ReplaceFileContents(setup, setupCopy.Original, error)) {
+            Fail("cannot put " + setup + " back as it was: " + error);
+        }
+        return 1;
+    }
+    ReportSigned(setup, setupCopy);
+    ReportSigned(extractor, extractorCopy);
     return 0;
+#endif
 }
 
 // The value after "label" on the first line holding it, trimmed.

@@ -31,15 +31,23 @@ static const uint32_t Zip64EndSignature = 0x06064b50;
 static const size_t Zip64LocatorSize = 20;
 static const size_t Zip64EndSize = 56;
 
+// Whether the Zip64 locator lies just before the end record (at endAt).
+// A full field without one is the value itself: Zip writes exactly 65,535
+// entries that way.
+static bool HasZip64Locator(FILE* file, uint64_t endAt) {
+    unsigned char locator[Zip64LocatorSize];
+    return endAt >= sizeof locator && ReadAt(file, endAt - sizeof locator, locator, sizeof locator) &&
+           GetField(locator, 4) == Zip64LocatorSignature;
+}
+
 // The entry count, directory size and offset from the Zip64 end record,
 // which the locator just before the end record (at endAt) points to.
 static bool ReadZip64End(FILE* file, uint64_t endAt, uint64_t& entries, uint64_t& size, uint64_t& offset,
                          std::string& error) {
     unsigned char locator[Zip64LocatorSize];
     unsigned char record[Zip64EndSize];
-    if (endAt < sizeof locator || !ReadAt(file, endAt - sizeof locator, locator, sizeof locator) ||
-        GetField(locator, 4) != Zip64LocatorSignature) {
-        error = "the end record's count, size or offset is full, and no Zip64 end record follows";
+    if (!ReadAt(file, endAt - sizeof locator, locator, sizeof locator)) {
+        error = "cannot read the Zip64 locator";
         return false;
     }
     const uint64_t recordAt = GetField64(locator + 8);
@@ -78,7 +86,8 @@ static bool ReadDirectory(FILE* file, ArchiveDirectory& directory, std::string& 
     uint64_t entries = GetField(tailBytes + end + 10, 2);
     uint64_t directorySize = GetField(tailBytes + end + 12, 4);
     uint64_t directoryOffset = GetField(tailBytes + end + 16, 4);
-    directory.Zip64 = entries == 0xffff || directorySize == 0xffffffff || directoryOffset == 0xffffffff;
+    directory.Zip64 = (entries == 0xffff || directorySize == 0xffffffff || directoryOffset == 0xffffffff) &&
+                      HasZip64Locator(file, size - tailSize + end);
     if (directory.Zip64 &&
         !ReadZip64End(file, size - tailSize + end, entries, directorySize, directoryOffset, error)) {
         return false;

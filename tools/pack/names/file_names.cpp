@@ -4,6 +4,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <algorithm>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -215,8 +217,17 @@ static bool Spells(unsigned codePage, const std::string& utf8) {
     const std::string name = codePage == 936 ? "GBK" : "CP" + std::to_string(codePage);
     std::string bytes;
     std::string back;
-    return Convert(name.c_str(), "UTF-8", utf8, bytes) && Convert("UTF-8", name.c_str(), bytes, back) &&
-           back == utf8;
+    if (!Convert(name.c_str(), "UTF-8", utf8, bytes) || !Convert("UTF-8", name.c_str(), bytes, back) ||
+        back != utf8) {
+        return false;
+    }
+    // The single-byte pages give one byte a character. glibc's 1255 and 1258
+    // split a letter that their table lacks into a base letter and an
+    // accent; the extractor converts a character at a time, and refuses it.
+    const bool doubleByte = codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+    const size_t characters = static_cast<size_t>(std::count_if(
+        utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
+    return doubleByte || bytes.size() == characters;
 }
 #endif
 
