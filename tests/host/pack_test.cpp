@@ -1980,6 +1980,26 @@ TEST(PackBuild, ReadsExactly65535EntriesWithoutZip64Records) {
     EXPECT_EQ(Shell("unzip -Z1 " + Quote(archive) + " | wc -l"), "65535\n");
 }
 
+TEST(PackBuild, LeavesAnArchiveWhoseRewriteWouldNeedZip64RecordsAsItIs) {
+    // An entry with another extra field (as zip.exe writes) and Zip64 sizes
+    // in its local header: the rewrite writes 4-byte fields only, so it
+    // refuses and changes nothing.
+    const std::string archive = Scratch("zip64-rewrite") + "/package.zip";
+    Shell("python3 -c 'import zipfile, sys\n"
+          "z = zipfile.ZipFile(sys.argv[1], \"w\")\n"
+          "i = zipfile.ZipInfo(\"SETUP.EXE\")\n"
+          "i.extra = bytes([0x55, 0x54, 5, 0, 1, 0, 0, 0, 0])\n"
+          "with z.open(i, \"w\", force_zip64=True) as f: f.write(b\"installer\")\n"
+          "z.close()' " +
+          Quote(archive));
+    const std::string before = ReadFile(archive);
+    ASSERT_GT(before.size(), 0u);
+    std::string error;
+    EXPECT_FALSE(NormalizeArchive(archive, error));
+    EXPECT_TRUE(Contains(error, "the archive needs Zip64 records")) << error;
+    EXPECT_EQ(ReadFile(archive), before);
+}
+
 TEST(PackBuild, PacksMoreEntriesThanTheEndRecordCountsThroughZip64Records) {
     const std::string base = Scratch("zip64-many");
     const std::string installer = base + "/inst";
