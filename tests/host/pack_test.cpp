@@ -1371,11 +1371,15 @@ TEST_F(PackSigned, VerifiesEverySignatureWithoutACaAndRefusesWhatCannotSignSound
     chmod((shim + "/osslsigncode").c_str(), 0755);
     PackResult signedPackage = RunPack(
         {"sign", dir, "--sign-pkcs12", keys + "/bundle.p12", "--sign-password-env", "PACK_TEST_PASSWORD"},
-        "PACK_TEST_PASSWORD='pass word' PATH=" + Quote(shim) + ":\"$PATH\" ");
+        "PACK_TEST_PASSWORD='pass word' https_proxy=http://proxy.test:3128 PATH=" + Quote(shim) +
+            ":\"$PATH\" ");
     ASSERT_EQ(signedPackage.exitCode, 0) << signedPackage.output;
     EXPECT_EQ(ReadFile(victim), "keep me");
     const std::string seen = ReadFile(shim + "/seen.txt");
     EXPECT_TRUE(Contains(seen, "sign -h sha256")) << seen;
+    // The rest of the environment reaches it: a time-stamping server may
+    // be behind a proxy.
+    EXPECT_TRUE(Contains(seen, "\nhttps_proxy=http://proxy.test:3128\n")) << seen;
     EXPECT_FALSE(Contains(seen, "pass word")) << seen;
     EXPECT_FALSE(Contains(seen, "PACK_TEST_PASSWORD")) << seen;
 
@@ -1485,12 +1489,12 @@ TEST_F(PackSigned, GivesUpOnATimestampServerThatNeverAnswersAndLeavesNothingBehi
     const auto started = std::chrono::steady_clock::now();
     PackResult built =
         RunPack({"build", "--kit", kit, installer, out, "wxp.tag", "--sign-cert", keys + "/cert.pem",
-                 "--sign-key", keys + "/key.pem", "--timestamp", url, "--timestamp-timeout", "2"});
+                 "--sign-key", keys + "/key.pem", "--timestamp", url, "--timestamp-timeout", "1"});
     const auto took = std::chrono::steady_clock::now() - started;
     Shell("kill " + pid);
     EXPECT_EQ(built.exitCode, 1) << built.output;
     EXPECT_TRUE(Contains(built.output, "pack: the time-stamping server " + url +
-                                           " gave no answer within 2 seconds (--timestamp-timeout)"))
+                                           " gave no answer within 1 second (--timestamp-timeout)"))
         << built.output;
     EXPECT_LT(took, std::chrono::seconds(30));
     EXPECT_EQ(Names(fs::path(out).parent_path().string()), std::vector<std::string>{});
@@ -1985,13 +1989,14 @@ TEST(PackBuild, LeavesAnArchiveWhoseRewriteWouldNeedZip64RecordsAsItIs) {
     // in its local header: the rewrite writes 4-byte fields only, so it
     // refuses and changes nothing.
     const std::string archive = Scratch("zip64-rewrite") + "/package.zip";
-    Shell("python3 -c 'import zipfile, sys\n"
-          "z = zipfile.ZipFile(sys.argv[1], \"w\")\n"
-          "i = zipfile.ZipInfo(\"SETUP.EXE\")\n"
-          "i.extra = bytes([0x55, 0x54, 5, 0, 1, 0, 0, 0, 0])\n"
-          "with z.open(i, \"w\", force_zip64=True) as f: f.write(b\"installer\")\n"
-          "z.close()' " +
-          Quote(archive));
+    Shell(
+        "python3 -c 'import zipfile, sys\n"
+        "z = zipfile.ZipFile(sys.argv[1], \"w\")\n"
+        "i = zipfile.ZipInfo(\"SETUP.EXE\")\n"
+        "i.extra = bytes([0x55, 0x54, 5, 0, 1, 0, 0, 0, 0])\n"
+        "with z.open(i, \"w\", force_zip64=True) as f: f.write(b\"installer\")\n"
+        "z.close()' " +
+        Quote(archive));
     const std::string before = ReadFile(archive);
     ASSERT_GT(before.size(), 0u);
     std::string error;

@@ -357,8 +357,8 @@ static bool MakeSignedCopy(const std::string& path, const SigningRequest& reques
     std::filesystem::remove_all(PathOf(scratch), code);
     if (status == ChildTimedOut) {
         Fail("the time-stamping server " + request.Timestamp + " gave no answer within " +
-             std::to_string(timeout) + " seconds (--timestamp-timeout): " + path +
-             " not signed, nothing changed");
+             std::to_string(timeout) + (timeout == 1 ? " second" : " seconds") +
+             " (--timestamp-timeout): " + path + " not signed, nothing changed");
         return false;
     }
     if (!signedOk) {
