@@ -1286,6 +1286,15 @@ TEST_F(PackSigned, TagFilesAndSignAPackageWithAPasswordFile) {
         EXPECT_TRUE(Contains(result.output, c.message)) << c.name << ": " << result.output;
         EXPECT_EQ(ReadFile(package + "/setup.exe"), c.setup) << c.name;
     }
+    // A setup.exe that cannot be read (a directory of that name) is named.
+    const std::string unreadable = Scratch("sign-refuses-unreadable");
+    fs::create_directory(unreadable + "/setup.exe");
+    WriteFile(unreadable + "/unzip.exe", MakeExecutable(false, Console));
+    args = {"sign", unreadable};
+    args.insert(args.end(), pkcs12.begin(), pkcs12.end());
+    PackResult unread = RunPack(args);
+    EXPECT_EQ(unread.exitCode, 1) << unread.output;
+    EXPECT_TRUE(Contains(unread.output, "pack: cannot read " + unreadable + "/setup.exe: ")) << unread.output;
 }
 
 TEST_F(PackSigned, TimestampsThroughAnRfc3161ServerOnThisMachine) {
