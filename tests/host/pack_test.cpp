@@ -2,6 +2,7 @@
 // statuses, the messages that name each fault, and files left untouched.
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -361,6 +362,22 @@ TEST(PackStamp, ReportsAMissingOrUnreadableFile) {
     PackResult directory = RunPack({"stamp", dir, "wxp.tag"});
     EXPECT_EQ(directory.exitCode, 1);
     EXPECT_EQ(directory.output, "pack: cannot read " + dir + ": is a directory\n");
+
+    // A folder where nothing new can be made (immutable, which holds for
+    // root too): the stamped copy cannot be written, and that is said.
+    const std::string image = MakeExecutable();
+    WriteFile(dir + "/setup.exe", image);
+    const std::string hold = "chattr +i " + Quote(dir) + " 2>/dev/null";
+    if (system(hold.c_str()) != 0) {  // NOLINT(cert-env33-c): the path is quoted
+        GTEST_SKIP() << "chattr +i is not available here";
+    }
+    PackResult unwritable = RunPack({"stamp", dir + "/setup.exe", "wxp.tag"});
+    const std::string release = "chattr -i " + Quote(dir);
+    EXPECT_EQ(system(release.c_str()), 0);  // NOLINT(cert-env33-c): the path is quoted
+    EXPECT_EQ(unwritable.exitCode, 1) << unwritable.output;
+    EXPECT_TRUE(Contains(unwritable.output, "pack: cannot write " + dir + "/setup.exe, nothing changed: "))
+        << unwritable.output;
+    EXPECT_EQ(ReadFile(dir + "/setup.exe"), image);
 }
 
 TEST(PackShow, MarksWhereEachTagIsFoundAndTheVersionsItInstallsOn) {
