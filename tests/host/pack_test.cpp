@@ -333,6 +333,9 @@ TEST(PackCheck, TellsTheExtractorByWhatItIsAndALinkByItsReparseTag) {
     EXPECT_TRUE(ReparseTagIsLink(0xA0000003UL));
     EXPECT_FALSE(ReparseTagIsLink(0x80000013UL));  // deduplicated
     EXPECT_FALSE(ReparseTagIsLink(0x9000001AUL));  // cloud files placeholder
+    EXPECT_FALSE(ReparseTagIsLink(0x80000017UL));  // compressed files
+    EXPECT_TRUE(ReparseTagIsLink(0xA000001DUL));   // a WSL symbolic link
+    EXPECT_TRUE(ReparseTagIsLink(0x00C80000UL));   // not a tag of Microsoft's: Wine's for a Unix link
 }
 
 TEST(PackCheck, CountsANameSpelledOnlyByCodePagesThatReadItBackUnchanged) {

@@ -279,7 +279,7 @@ bool TooLongForWorkingDirectory(const std::string& entry) {
 }
 
 bool ReparseTagIsLink(unsigned long tag) {
-    const unsigned long symlink = 0xA000000CUL;
-    const unsigned long mountPoint = 0xA0000003UL;
-    return tag == symlink || tag == mountPoint;
+    const unsigned long microsoft = 0x80000000UL;
+    const unsigned long nameSurrogate = 0x20000000UL;
+    return (tag & microsoft) == 0 || (tag & nameSurrogate) != 0;
 }

@@ -41,8 +41,9 @@ extern const char TypicalWorkingDirectory[];
 // pass MAX_PATH.
 bool TooLongForWorkingDirectory(const std::string& entry);
 
-// Whether a reparse point with this tag leads elsewhere: a symbolic link
-// (IO_REPARSE_TAG_SYMLINK) or a junction or mount point
-// (IO_REPARSE_TAG_MOUNT_POINT). Any other (deduplicated, cloud placeholder,
-// compressed files) is the file it holds.
+// Whether a reparse point with this tag leads elsewhere: a name surrogate
+// (a symbolic link, a junction or mount point, a WSL link), or a tag that is
+// not Microsoft's, which is taken for the link it may be (so is Wine's
+// unfilled one for a Unix link). Any other Microsoft tag (deduplicated,
+// cloud placeholder, compressed files) is the file it holds.
 bool ReparseTagIsLink(unsigned long tag);
