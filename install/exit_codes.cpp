@@ -6,18 +6,21 @@
 const ExitCodeRow OutcomeExitCodes[] = {
     {0, CodeSuccess, "installed", "SETUP.EXE succeeded, and PostProcess.cmd too when one ran"},
     {3010, CodeSoftReboot, "installed, restart required",
-     "SETUP.EXE succeeded and asks for a restart to finish"},
-    {1641, CodeHardReboot, "installed, restart begun", "SETUP.EXE succeeded and has begun a restart"},
+     "SETUP.EXE succeeded, and it or PostProcess.cmd asks for a restart to finish"},
+    {1641, CodeHardReboot, "installed, restart begun",
+     "SETUP.EXE succeeded, and it or PostProcess.cmd has begun a restart"},
     {ExitRefusedSystem, CodeFailure, "not supported",
      "the package does not install on this Windows version; nothing installed"},
     {ExitNoWorkingDirectory, CodeFailure, "no working directory",
      "no working directory could be made, or the -d directory is the package directory or holds it; "
      "nothing installed"},
     {ExitStillRunning, CodeFailure, "still running",
-     "unzip.exe, SETUP.EXE or PostProcess.cmd was still running at its time limit"},
+     "unzip.exe, SETUP.EXE (or a process it started that carries on the installation) or "
+     "PostProcess.cmd was still running at its time limit"},
     {ExitExtractionFailed, CodeFailure, "extraction failed",
      "unzip.exe ended with 2 or more (a damaged archive, a name the code page cannot spell, a full "
-     "disk): nothing installed; or SETUP.EXE's own 1603, Windows Installer's fatal error"},
+     "disk): nothing installed; or SETUP.EXE's own 1603, Windows Installer's fatal error, or its 259 "
+     "(STILL_ACTIVE, which an agent would read as still running)"},
     {206, CodeFailure, "path too long",
      "the command line of unzip.exe or SETUP.EXE did not fit (ERROR_FILENAME_EXCED_RANGE); not started"},
     {87, CodeFailure, "usage", "the usage box (-h) was shown (ERROR_INVALID_PARAMETER); nothing installed"},
