@@ -30,18 +30,27 @@ static const char* OnlyWhereSigning(const char* text) {
     return Signs ? text : "";
 }
 
+// The forms after build, stamp and sign, each line led by lead ("pack "
+// indented as the usage or the manual has it).
+static void PrintReadingForms(FILE* stream, const char* lead) {
+    const int continued = static_cast<int>(strlen(lead)) + 5;
+    (void)fprintf(stream,
+                  "%sshow DIRECTORY|SETUP.EXE [--ca CA.pem]\n"
+                  "%sshow DIRECTORY|SETUP.EXE --return-codes intune|configmgr|winget|text\n"
+                  "%*s[--success CODE,...] [--reboot CODE,...]\n"
+                  "%scheck DIRECTORY [--ca CA.pem]\n"
+                  "%s--help | --version\n",
+                  lead, lead, continued, "", lead, lead);
+}
+
 static void PrintUsage(FILE* stream) {
     (void)fprintf(stream,
                   "usage: pack build INSTALLER_DIR OUT_DIR TAG... [options]\n"
                   "       pack stamp SETUP.EXE TAG...\n"
-                  "%s"
-                  "       pack show DIRECTORY|SETUP.EXE [--ca CA.pem]\n"
-                  "       pack show DIRECTORY|SETUP.EXE --return-codes intune|configmgr|winget|text\n"
-                  "                 [--success CODE,...] [--reboot CODE,...]\n"
-                  "       pack check DIRECTORY [--ca CA.pem]\n"
-                  "       pack --help | --version\n",
+                  "%s",
                   OnlyWhereSigning("       pack sign DIRECTORY --sign-cert CERT.pem --sign-key KEY.pem | "
                                    "--sign-pkcs12 FILE.p12\n"));
+    PrintReadingForms(stream, "       pack ");
 }
 
 static void PrintHelp() {
@@ -53,12 +62,10 @@ static void PrintHelp() {
         "    pack build INSTALLER_DIR OUT_DIR TAG... [--msi] [--tag-files] [--force]\n"
         "               [--kit DIR] [--setup FILE] [--unzip FILE]%s\n"
         "    pack stamp SETUP.EXE TAG...\n"
-        "%s"
-        "    pack show DIRECTORY|SETUP.EXE [--ca CA.pem]\n"
-        "    pack show DIRECTORY|SETUP.EXE --return-codes intune|configmgr|winget|text\n"
-        "              [--success CODE,...] [--reboot CODE,...]\n"
-        "    pack check DIRECTORY [--ca CA.pem]\n"
-        "    pack --help | --version\n"
+        "%s",
+        OnlyWhereSigning(" [SIGNING]"), OnlyWhereSigning("    pack sign DIRECTORY SIGNING\n"));
+    PrintReadingForms(stdout, "    pack ");
+    printf(
         "\n"
         "DESCRIPTION\n"
         "    A package is a directory holding setup.exe, the extractor unzip.exe, the\n"
@@ -144,7 +151,6 @@ static void PrintHelp() {
         "        Windows the unzip.exe beside pack.exe, never the package's own).\n"
         "\n"
         "TAGS\n",
-        OnlyWhereSigning(" [SIGNING]"), OnlyWhereSigning("    pack sign DIRECTORY SIGNING\n"),
         OnlyWhereSigning(
             "        SIGNING          sign setup.exe and unzip.exe first, then stamp (see sign)\n"),
         Signs ? "    sign DIRECTORY SIGNING\n"
