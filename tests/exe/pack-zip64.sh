@@ -29,7 +29,7 @@ truncate -s 4600M "$scratch/large/files/large.bin"
 
 for case in many large; do
     "$source_dir/scripts/wine-run" win32 "$build" "$build/pack.exe" build \
-        "$(windows "$scratch/$case")" "$(windows "$scratch/$case-package")" wxp.tag 2>&1 |
+        "$(windows "$scratch/$case")" "$(windows "$scratch/$case-package")" wxp.tag vst.tag 2>&1 |
         grep -v 'FS volume label and serial are not available' | tail -n 25
     status=${PIPESTATUS[0]}
     [ "$status" = 0 ] || { echo "FAIL: pack.exe build of the $case case exited with $status"; exit 1; }
