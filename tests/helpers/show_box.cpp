@@ -77,7 +77,14 @@ static void ShowAndCloseItself(Box* box) {
     }
     if (hwnd != NULL) {
         Sleep(500);
-        SendMessageA(hwnd, WM_CLOSE, 0, 0);
+        // Under load the box can still be coming up when the first close
+        // arrives, which it then misses: it is closed again until it is gone.
+        do {
+            DWORD_PTR ignored = 0;
+            if (IsWindow(hwnd)) {
+                SendMessageTimeoutA(hwnd, WM_CLOSE, 0, 0, SMTO_NORMAL, 1000, &ignored);
+            }
+        } while (WaitForSingleObject(thread, 1000) == WAIT_TIMEOUT);
     }
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
