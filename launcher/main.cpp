@@ -155,7 +155,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
     }
 
     // Room for the label and a whole path, so the box never shows a cut path.
-    // A box of debug mode only: the program's path was never the log's news.
+    // A box of debug mode only, after the usage box, which shows alone; like
+    // every box it is also logged.
     char text[2 * PathBufferSize + 32];
     if (RunState.DebugMode != 0) {
         (void)FormatText(text, sizeof text, "ProgramPointer: %s\n", RunState.ProgramPath);
