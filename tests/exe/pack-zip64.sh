@@ -21,9 +21,16 @@ installer() {
     cp "$build/sample_installer.exe" "$1/SETUP.EXE"
 }
 installer "$scratch/many"
-mkdir "$scratch/many/more"
-# 70,001 files with the demo's five.
-(cd "$scratch/many/more" && seq -w 1 69996 | xargs touch)
+# 70,001 files with the demo's five, a thousand to a folder as an
+# installer lays them out. Not all in one: Wine, on a case-sensitive file
+# system, reads a whole folder for every new name, so one folder of 70,000
+# takes the extractor past its limit here though Windows would not notice.
+for folder in $(seq -w 1 70); do
+    mkdir -p "$scratch/many/more/$folder"
+    (cd "$scratch/many/more/$folder" && seq -w 1 1000 | xargs touch)
+done
+rm "$scratch/many/more/70/0997" "$scratch/many/more/70/0998" \
+    "$scratch/many/more/70/0999" "$scratch/many/more/70/1000"
 installer "$scratch/large"
 truncate -s 4600M "$scratch/large/files/large.bin"
 
