@@ -1146,6 +1146,9 @@ TEST_F(PackSigned, BuildSignsThenStampsAndCheckTellsAValidSignatureFromABrokenOn
         << shown.output;
     EXPECT_TRUE(Contains(shown.output, "  wxp.tag    tail\n")) << shown.output;
     EXPECT_TRUE(Contains(shown.output,
+                         "setup.exe holds tags inside its signature's certificate table (wxp.tag, vst.tag)"))
+        << shown.output;
+    EXPECT_TRUE(Contains(shown.output,
                          "\nunzip.exe signature: valid (chain not checked; give --ca), signed by "
                          "/CN=Pack Test Publisher"))
         << shown.output;
