@@ -205,6 +205,14 @@ TEST(PackStamp, AppendsMissingTagsAsLinesAndLeavesTagsInTheTailAlone) {
     ASSERT_EQ(stat(exe.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0755u);
     EXPECT_FALSE(Contains(first.output + second.output, "warning")) << first.output << second.output;
+
+    // A stamped copy that ends one byte into its last 64 KiB write is written whole.
+    std::string large = image;
+    large.resize(65536 + 1 - 9, '\0');
+    WriteFile(exe, large);
+    PackResult boundary = RunPack({"stamp", exe, "wxp.tag"});
+    EXPECT_EQ(boundary.exitCode, 0) << boundary.output;
+    EXPECT_EQ(ReadFile(exe), large + "wxp.tag\r\n");
 }
 
 TEST(PackStamp, RefusesAndChangesNothing) {
