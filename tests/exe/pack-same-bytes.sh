@@ -35,9 +35,10 @@ pack_exe() {
 }
 fail() { echo "FAIL: $*"; exit 1; }
 
-linux=$("$pack" build --kit "$build" "$installer" "$scratch/linux" wxp.tag vst.tag 2>&1) ||
+# The packager's own Zip defaults (stored, not compressed) change nothing.
+linux=$(ZIP=-0 ZIPOPT=-0 "$pack" build --kit "$build" "$installer" "$scratch/linux" wxp.tag vst.tag 2>&1) ||
     { echo "$linux"; fail "pack build"; }
-win=$(pack_exe build "$(windows "$installer")" "$(windows "$scratch/windows")" wxp.tag vst.tag) ||
+win=$(ZIP=-0 ZIPOPT=-0 pack_exe build "$(windows "$installer")" "$(windows "$scratch/windows")" wxp.tag vst.tag) ||
     { echo "$win"; fail "pack.exe build"; }
 echo "$win"
 cmp "$scratch/linux/package.zip" "$scratch/windows/package.zip" ||
