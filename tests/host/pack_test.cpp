@@ -2074,6 +2074,23 @@ TEST(PackBuild, PacksMoreEntriesThanTheEndRecordCountsThroughZip64Records) {
     fs::remove_all(base);
 }
 
+// A thousand scratch folders left beside OUT_DIR by runs that were killed:
+// build gives up saying why, rather than search on without end.
+TEST(PackBuild, GivesUpBesideAThousandLeftoverScratchFolders) {
+    const std::string base = Scratch("leftovers");
+    for (int n = 1; n <= 1000; ++n) {
+        fs::create_directory(base + "/pkg.tmp-" + std::to_string(n));
+    }
+    PackResult result = RunPack({"build", "--kit", MakeKit("leftovers-kit"),
+                                 MakeInstallerFolder("leftovers-installer"), base + "/pkg", "wxp.tag"});
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_TRUE(Contains(result.output, "cannot create a directory beside " + base + "/pkg"))
+        << result.output;
+    EXPECT_FALSE(fs::exists(base + "/pkg"));
+    EXPECT_FALSE(fs::exists(base + "/pkg.tmp-1001"));
+    fs::remove_all(base);
+}
+
 TEST(PackBuild, RefusesALargeFoldersBadNameBeforeCompressingAnything) {
     // 20,000 files and one name Windows cannot hold: the scan refuses it, and
     // the zip (one that leaves a mark) never runs.
