@@ -43,6 +43,8 @@ win=$(ZIP=-0 ZIPOPT=-0 pack_exe build "$(windows "$installer")" "$(windows "$scr
 echo "$win"
 cmp "$scratch/linux/package.zip" "$scratch/windows/package.zip" ||
     fail "pack.exe and pack wrote different package.zip bytes"
+python3 -c 'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).getinfo("docs/sub/numbers.txt").compress_type != 8)' \
+    "$scratch/linux/package.zip" || fail "numbers.txt is stored, not compressed: Zip took the environment's options"
 pages() { grep -o 'package.zip: .* is a name outside ASCII: spelled by the ANSI code pages [0-9, ]*' <<<"$1" || true; }
 [ "$(pages "$linux")" = "$(pages "$win")" ] && [ "$(pages "$win" | wc -l)" = 2 ] ||
     { echo "pack:"; pages "$linux"; echo "pack.exe:"; pages "$win"; fail "the code pages differ"; }

@@ -2074,18 +2074,26 @@ TEST(PackBuild, PacksMoreEntriesThanTheEndRecordCountsThroughZip64Records) {
     fs::remove_all(base);
 }
 
-// A thousand scratch folders left beside OUT_DIR by runs that were killed:
-// build gives up saying why, rather than search on without end.
+// Scratch folders left beside OUT_DIR by runs that were killed: build finds a
+// free name past 999 of them, and gives up beside a thousand, saying why.
 TEST(PackBuild, GivesUpBesideAThousandLeftoverScratchFolders) {
     const std::string base = Scratch("leftovers");
-    for (int n = 1; n <= 1000; ++n) {
+    for (int n = 1; n <= 999; ++n) {
         fs::create_directory(base + "/pkg.tmp-" + std::to_string(n));
     }
-    PackResult result = RunPack({"build", "--kit", MakeKit("leftovers-kit"),
-                                 MakeInstallerFolder("leftovers-installer"), base + "/pkg", "wxp.tag"});
-    EXPECT_EQ(result.exitCode, 1) << result.output;
-    EXPECT_TRUE(Contains(result.output, "cannot create a directory beside " + base + "/pkg"))
-        << result.output;
+    const std::vector<std::string> args = {
+        "build",       "--kit",  MakeKit("leftovers-kit"), MakeInstallerFolder("leftovers-installer"),
+        base + "/pkg", "wxp.tag"};
+    PackResult built = RunPack(args);
+    EXPECT_EQ(built.exitCode, 0) << built.output;
+    EXPECT_TRUE(fs::exists(base + "/pkg/package.zip"));
+    EXPECT_FALSE(fs::exists(base + "/pkg.tmp-1000"));
+    fs::remove_all(base + "/pkg");
+    fs::create_directory(base + "/pkg.tmp-1000");
+    PackResult refused = RunPack(args);
+    EXPECT_EQ(refused.exitCode, 1) << refused.output;
+    EXPECT_TRUE(Contains(refused.output, "cannot create a directory beside " + base + "/pkg"))
+        << refused.output;
     EXPECT_FALSE(fs::exists(base + "/pkg"));
     EXPECT_FALSE(fs::exists(base + "/pkg.tmp-1001"));
     fs::remove_all(base);
