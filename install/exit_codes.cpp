@@ -20,7 +20,8 @@ const ExitCodeRow OutcomeExitCodes[] = {
     {ExitExtractionFailed, CodeFailure, "extraction failed",
      "unzip.exe ended with 2 or more (a damaged archive, a name the code page cannot spell, a full "
      "disk): nothing installed; or SETUP.EXE's own 1603, Windows Installer's fatal error, or its 259 "
-     "(STILL_ACTIVE, which an agent would read as still running)"},
+     "(STILL_ACTIVE, which an agent would read as still running); or the same from PostProcess.cmd "
+     "after a successful SETUP.EXE"},
     {206, CodeFailure, "path too long",
      "the command line of unzip.exe or SETUP.EXE did not fit (ERROR_FILENAME_EXCED_RANGE); not started"},
     {87, CodeFailure, "usage", "the usage box (-h) was shown (ERROR_INVALID_PARAMETER); nothing installed"},
