@@ -36,9 +36,17 @@ for locale in C.UTF-8 pl_PL.UTF-8 ru_RU.UTF-8 ja_JP.UTF-8 zh_CN.UTF-8 hi_IN.UTF-
         name=${names[$i]}
         out=$scratch/out-$locale-$i
         mkdir -p "$out"
-        code=0
-        (cd "$scratch" && SETUP_WINE_LOCALE=$locale "$wine_run" "$arch" "$build" "$build/unzip.exe" -o "$i.zip" -d "out-$locale-$i") \
-            >"$scratch/log" 2>&1 || code=$?
+        for attempt in 1 2; do
+            code=0
+            (cd "$scratch" && SETUP_WINE_LOCALE=$locale "$wine_run" "$arch" "$build" "$build/unzip.exe" -o "$i.zip" -d "out-$locale-$i") \
+                >"$scratch/log" 2>&1 || code=$?
+            # unzip.exe says why whenever it fails: a failure without a word
+            # or a file is Wine's own start failing under load. Started once
+            # more, and said so.
+            [ "$code" != 0 ] && [ ! -s "$scratch/log" ] && [ -z "$(find "$out" -type f)" ] && [ $attempt = 1 ] ||
+                break
+            echo "note: $locale: $name: Wine ended unzip.exe with $code and no output; starting it again"
+        done
         got=$(cd "$out" && find . -type f | sed 's|^\./||')
         if [ "$got" = "docs/$name" ] && [ "$code" = 0 ] && [ "$(cat "$out/docs/$name")" = "$name" ]; then
             row="$row $name=exact"
