@@ -683,6 +683,11 @@ TEST(PackUsage, BadUsageExitsWithTwo) {
         EXPECT_EQ(result.exitCode, 2) << c.message;
         EXPECT_EQ(result.output.rfind(c.message, 0), 0u) << result.output;
         EXPECT_TRUE(Contains(result.output, "pack stamp SETUP.EXE TAG...\n")) << result.output;
+        // A continued form lines up under its command.
+        EXPECT_TRUE(Contains(result.output,
+                             "\n       pack show DIRECTORY|SETUP.EXE --return-codes "
+                             "intune|configmgr|winget|text\n                 [--success"))
+            << result.output;
     }
 }
 
